@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Build the module (and tests) in build/<flavor>: "release" (default),
+# "sanitize" (AddressSanitizer and UndefinedBehaviorSanitizer) or "thread".
+# Runs natively when the host has libobs >= 32.2, else in the build root.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+if [ "${MISTPANE_ENV:-}" = "" ]; then
+  exec "$here/env.sh" "$here/build.sh" "$@"
+fi
+flavor=${1:-release}
+case "$flavor" in
+  release) extra=() ;;
+  sanitize) extra=(-DMISTPANE_SANITIZE=address,undefined) ;;
+  thread) extra=(-DMISTPANE_SANITIZE=thread) ;;
+  *) echo "unknown flavor $flavor" >&2; exit 2 ;;
+esac
+gen=()
+command -v ninja >/dev/null && gen=(-G Ninja)
+dir=build/$MISTPANE_ENV-$flavor
+if [ ! -f "$dir/CMakeCache.txt" ]; then
+  cmake -S . -B "$dir" "${gen[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${extra[@]}" >&2
+fi
+cmake --build "$dir" -j"$(nproc)" >&2
+echo "$dir"

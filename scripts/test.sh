@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# The test command: style check, then every test against the real host, in
+# a plain build and in one with AddressSanitizer and UBSan.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+if [ "${MISTPANE_ENV:-}" = "" ]; then
+  exec "$here/env.sh" "$here/test.sh" "$@"
+fi
+start=$(date +%s)
+"$here/check-format.sh"
+
+status=0
+for flavor in release sanitize; do
+  dir=$("$here/build.sh" "$flavor")
+  echo "== tests ($flavor) in $dir"
+  export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+  "$here/with-display.sh" ctest --test-dir "$dir" --output-on-failure -j2 ${CTEST_ARGS:-} || status=1
+done
+echo "== tests took $(( $(date +%s) - start )) s, status $status"
+exit $status

@@ -1,0 +1,122 @@
+#include "board/properties.h"
+
+#include <obs-module.h>
+
+#include <cstring>
+
+#include "board/blur_board.h"
+#include "module/locale.h"
+
+namespace {
+
+void add_info(obs_properties_t *props, const char *name, const char *text_key)
+{
+	obs_properties_add_text(props, name, module_text(text_key), OBS_TEXT_INFO);
+}
+
+// The note line repeats the control's long description, for users who never
+// hover to see tooltips.
+void describe(obs_property_t *prop, obs_properties_t *props, const char *desc_key, const char *note_name)
+{
+	obs_property_set_long_description(prop, module_text(desc_key));
+	if (note_name)
+		add_info(props, note_name, desc_key);
+}
+
+obs_property_t *add_float(obs_properties_t *props, const char *name, const char *label_key, double min, double max,
+			  double step, const char *suffix)
+{
+	obs_property_t *prop = obs_properties_add_float_slider(props, name, module_text(label_key), min, max, step);
+	obs_property_float_set_suffix(prop, suffix);
+	return prop;
+}
+
+obs_property_t *add_size(obs_properties_t *props, const char *name, const char *label_key)
+{
+	obs_property_t *prop = obs_properties_add_int(props, name, module_text(label_key), 1, 16384, 1);
+	obs_property_int_set_suffix(prop, " px");
+	return prop;
+}
+
+bool mode_modified(obs_properties_t *props, obs_property_t *, obs_data_t *settings)
+{
+	const char *mode = obs_data_get_string(settings, "mode");
+	const bool mosaic = mode && std::strcmp(mode, "mosaic") == 0;
+	obs_property_set_visible(obs_properties_get(props, "blur_radius"), !mosaic);
+	obs_property_set_visible(obs_properties_get(props, "blur_radius_note"), !mosaic);
+	obs_property_set_visible(obs_properties_get(props, "mosaic_size"), mosaic);
+	obs_property_set_visible(obs_properties_get(props, "mosaic_size_note"), mosaic);
+	return true;
+}
+
+void add_status(obs_properties_t *props, const BlurBoard *board)
+{
+	switch (board->placement_status.load()) {
+	case PlacementStatus::Shared: {
+		obs_property_t *prop =
+		    obs_properties_add_text(props, "status", module_text("Status.Shared"), OBS_TEXT_INFO);
+		obs_property_text_set_info_type(prop, OBS_TEXT_INFO_WARNING);
+		break;
+	}
+	case PlacementStatus::NotPlaced:
+		add_info(props, "status", "Status.NotPlaced");
+		break;
+	default:
+		break;
+	}
+}
+
+} // namespace
+
+obs_properties_t *board_get_properties(void *data)
+{
+	obs_properties_t *props = obs_properties_create();
+	if (data)
+		add_status(props, static_cast<const BlurBoard *>(data));
+
+	add_info(props, "help", "BlurBoard.Help");
+
+	obs_property_t *prop =
+	    obs_properties_add_list(props, "mode", module_text("Mode"), OBS_COMBO_TYPE_LIST, OBS_COMBO_FORMAT_STRING);
+	obs_property_list_add_string(prop, module_text("Mode.Blur"), "blur");
+	obs_property_list_add_string(prop, module_text("Mode.Mosaic"), "mosaic");
+	obs_property_set_modified_callback(prop, mode_modified);
+	describe(prop, props, "Mode.Desc", nullptr);
+
+	prop = add_float(props, "blur_radius", "BlurRadius", 0.0, 200.0, 0.5, " px");
+	describe(prop, props, "BlurRadius.Desc", "blur_radius_note");
+
+	prop = add_float(props, "mosaic_size", "MosaicSize", 2.0, 200.0, 1.0, " px");
+	describe(prop, props, "MosaicSize.Desc", "mosaic_size_note");
+
+	prop =
+	    obs_properties_add_list(props, "shape", module_text("Shape"), OBS_COMBO_TYPE_LIST, OBS_COMBO_FORMAT_STRING);
+	obs_property_list_add_string(prop, module_text("Shape.Rect"), "rect");
+	obs_property_list_add_string(prop, module_text("Shape.Ellipse"), "ellipse");
+	describe(prop, props, "Shape.Desc", nullptr);
+
+	prop = add_float(props, "feather", "Feather", 0.0, 300.0, 1.0, " px");
+	describe(prop, props, "Feather.Desc", "feather_note");
+
+	prop = add_float(props, "strength", "Strength", 0.0, 100.0, 1.0, " %");
+	describe(prop, props, "Strength.Desc", "strength_note");
+
+	prop = obs_properties_add_bool(props, "enabled", module_text("Enabled"));
+	describe(prop, props, "Enabled.Desc", nullptr);
+
+	prop = add_float(props, "fade_seconds", "Fade", 0.0, 10.0, 0.05, module_text("Unit.Seconds"));
+	describe(prop, props, "Fade.Desc", "fade_note");
+
+	prop = add_size(props, "width", "Width");
+	describe(prop, props, "Size.Desc", nullptr);
+	prop = add_size(props, "height", "Height");
+	describe(prop, props, "Size.Desc", "size_note");
+
+	prop = obs_properties_add_bool(props, "emergency", module_text("Emergency"));
+	describe(prop, props, "Emergency.Desc", nullptr);
+
+	prop = add_float(props, "emergency_size", "EmergencySize", 1.0, 25.0, 0.5, " %");
+	describe(prop, props, "EmergencySize.Desc", "emergency_size_note");
+
+	return props;
+}

@@ -1,0 +1,78 @@
+// The host-facing entry points of the plug-in.
+#include <obs-module.h>
+
+#include <cstdlib>
+
+#include "module/locale.h"
+#include "module/log.h"
+#include "module/source_type.h"
+#include "placement/profiling_report.h"
+#include "placement/registry.h"
+#include "render/board_effect.h"
+
+namespace {
+constexpr const char *kModuleName = "MistPane";
+constexpr const char *kModuleDescription = "MistPane: camera effects for streamers (blur / mosaic board)";
+constexpr const char *kVersion = "0.2.1";
+constexpr uint32_t kApiVersion = (32u << 24) | (2u << 16) | 2u;
+
+obs_module_t *module_handle = nullptr;
+} // namespace
+
+MODULE_EXPORT void obs_module_set_pointer(obs_module_t *module)
+{
+	module_handle = module;
+}
+
+MODULE_EXPORT uint32_t obs_module_ver(void)
+{
+	return kApiVersion;
+}
+
+MODULE_EXPORT void obs_module_set_locale(const char *locale)
+{
+	locale_set(module_handle, locale);
+}
+
+MODULE_EXPORT void obs_module_free_locale(void)
+{
+	locale_free();
+}
+
+MODULE_EXPORT bool obs_module_get_string(const char *key, const char **out)
+{
+	return locale_get_string(key, out);
+}
+
+MODULE_EXPORT const char *obs_module_name(void)
+{
+	return kModuleName;
+}
+
+MODULE_EXPORT const char *obs_module_description(void)
+{
+	return kModuleDescription;
+}
+
+MODULE_EXPORT bool obs_module_load(void)
+{
+	if (!board_effect_load())
+		log_message(LOG_WARNING, "the board will draw nothing because its shader is missing");
+
+	register_board_source();
+
+	// Only the first character counts: 1, 10 and 1abc all switch it on.
+	const char *profile = std::getenv("MISTPANE_PROFILE");
+	if (profile && profile[0] == '1')
+		profiling_switch_on();
+
+	log_message(LOG_INFO, "plugin loaded successfully (version %s)", kVersion);
+	return true;
+}
+
+MODULE_EXPORT void obs_module_unload(void)
+{
+	placement_registry().clear();
+	board_effect_unload();
+	log_message(LOG_INFO, "plugin unloaded");
+}

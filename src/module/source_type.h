@@ -1,0 +1,6 @@
+#pragma once
+
+inline constexpr const char *kBoardTypeId = "korvanta_blur_board";
+
+// Registers the blur board source type with the host.
+void register_board_source();

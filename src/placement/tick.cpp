@@ -1,0 +1,5 @@
+#include "placement/tick.h"
+
+void board_tick(BlurBoard *, float)
+{
+}

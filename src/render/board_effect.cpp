@@ -1,0 +1,64 @@
+#include "render/board_effect.h"
+
+#include <obs.h>
+
+#include "module/log.h"
+
+BoardEffect board_effect;
+
+namespace {
+
+void find_params(BoardEffect &fx)
+{
+	gs_effect_t *e = fx.effect;
+	fx.image = gs_effect_get_param_by_name(e, "image");
+	fx.uv_min = gs_effect_get_param_by_name(e, "uv_min");
+	fx.uv_max = gs_effect_get_param_by_name(e, "uv_max");
+	fx.blur_step = gs_effect_get_param_by_name(e, "blur_step");
+	fx.blur_sigma = gs_effect_get_param_by_name(e, "blur_sigma");
+	fx.cap_origin = gs_effect_get_param_by_name(e, "cap_origin");
+	fx.cap_inv_size = gs_effect_get_param_by_name(e, "cap_inv_size");
+	fx.grid_origin = gs_effect_get_param_by_name(e, "grid_origin");
+	fx.grid_dim = gs_effect_get_param_by_name(e, "grid_dim");
+	fx.cell_size = gs_effect_get_param_by_name(e, "cell_size");
+	fx.pos_origin = gs_effect_get_param_by_name(e, "pos_origin");
+	fx.pos_du = gs_effect_get_param_by_name(e, "pos_du");
+	fx.pos_dv = gs_effect_get_param_by_name(e, "pos_dv");
+	fx.hatch_color = gs_effect_get_param_by_name(e, "hatch_color");
+	fx.orig = gs_effect_get_param_by_name(e, "orig");
+	fx.orig_uv_min = gs_effect_get_param_by_name(e, "orig_uv_min");
+	fx.orig_uv_max = gs_effect_get_param_by_name(e, "orig_uv_max");
+	fx.board_size = gs_effect_get_param_by_name(e, "board_size");
+	fx.shape_rect = gs_effect_get_param_by_name(e, "shape_rect");
+	fx.shape_kind = gs_effect_get_param_by_name(e, "shape_kind");
+	fx.feather = gs_effect_get_param_by_name(e, "feather");
+}
+
+} // namespace
+
+bool board_effect_load()
+{
+	obs_enter_graphics();
+	char *errors = nullptr;
+	board_effect.effect = gs_effect_create(board_effect_text, "mistpane-board.effect", &errors);
+	if (board_effect.effect)
+		find_params(board_effect);
+	else
+		log_message(LOG_ERROR, "board shader failed to compile: %s", errors ? errors : "(no message)");
+	bfree(errors);
+
+	gs_sampler_info point = {};
+	board_effect.point_sampler = gs_samplerstate_create(&point);
+	obs_leave_graphics();
+	return board_effect.effect != nullptr;
+}
+
+void board_effect_unload()
+{
+	obs_enter_graphics();
+	gs_effect_destroy(board_effect.effect);
+	board_effect.effect = nullptr;
+	gs_samplerstate_destroy(board_effect.point_sampler);
+	board_effect.point_sampler = nullptr;
+	obs_leave_graphics();
+}

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <graphics/graphics.h>
+
+// The module-wide compiled board effect, its parameters and the point
+// sampler that redrawn items with the "point" scale filter use.
+struct BoardEffect {
+	gs_effect_t *effect = nullptr;
+	gs_eparam_t *image = nullptr;
+	gs_eparam_t *uv_min = nullptr;
+	gs_eparam_t *uv_max = nullptr;
+	gs_eparam_t *blur_step = nullptr;
+	gs_eparam_t *blur_sigma = nullptr;
+	gs_eparam_t *cap_origin = nullptr;
+	gs_eparam_t *cap_inv_size = nullptr;
+	gs_eparam_t *grid_origin = nullptr;
+	gs_eparam_t *grid_dim = nullptr;
+	gs_eparam_t *cell_size = nullptr;
+	gs_eparam_t *pos_origin = nullptr;
+	gs_eparam_t *pos_du = nullptr;
+	gs_eparam_t *pos_dv = nullptr;
+	gs_eparam_t *hatch_color = nullptr;
+	gs_eparam_t *orig = nullptr;
+	gs_eparam_t *orig_uv_min = nullptr;
+	gs_eparam_t *orig_uv_max = nullptr;
+	gs_eparam_t *board_size = nullptr;
+	gs_eparam_t *shape_rect = nullptr;
+	gs_eparam_t *shape_kind = nullptr;
+	gs_eparam_t *feather = nullptr;
+	gs_samplerstate_t *point_sampler = nullptr;
+};
+
+extern BoardEffect board_effect;
+extern const char board_effect_text[];
+
+// Both enter and leave the graphics context themselves. Load returns
+// whether the effect exists.
+bool board_effect_load();
+void board_effect_unload();

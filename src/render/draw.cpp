@@ -1,0 +1,5 @@
+#include "render/draw.h"
+
+void board_draw(BlurBoard *)
+{
+}

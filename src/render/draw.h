@@ -1,0 +1,6 @@
+#pragma once
+
+struct BlurBoard;
+
+// The board's video_render entry.
+void board_draw(BlurBoard *board);

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <graphics/graphics.h>
+#include <graphics/matrix4.h>
+#include <graphics/vec2.h>
+#include <graphics/vec4.h>
+
+// Every value of the final composite, kept per video frame.
+struct FinalPassParams {
+	bool mosaic = false;
+	gs_texture_t *image = nullptr;
+	vec2 uv_min{}, uv_max{};
+	vec2 cap_origin{}, cap_inv_size{};
+	vec2 grid_origin{}, grid_dim{};
+	float cell_size = 1.0f;
+	vec2 pos_origin{}, pos_du{}, pos_dv{};
+	float quad_width = 0.0f, quad_height = 0.0f;
+	bool use_transform = false;
+	matrix4 transform{};
+	bool shaped = false;
+	gs_texture_t *orig = nullptr;
+	vec2 orig_uv_min{}, orig_uv_max{};
+	vec2 board_size{};
+	vec4 shape_rect{};
+	float shape_kind = 0.0f;
+	float feather = 0.0f;
+};
+
+// Draws the composite over the board's quad (or the whole canvas).
+void draw_final_composite(const FinalPassParams &params);

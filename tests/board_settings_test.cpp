@@ -1,0 +1,173 @@
+// Board settings as the host applies them: defaults, clamps, the first
+// update's fade rule, size and colour space.
+#include <obs-module.h>
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+
+#include "board/blur_board.h"
+#include "harness/host.h"
+
+namespace {
+
+struct Snapshot {
+	bool is_mosaic, emergency, force_redraw, is_ellipse;
+	float blur_radius, mosaic_size, strength, fade_seconds, emergency_size, feather, fade_level;
+	uint32_t width, height;
+	bool enabled, emergency_mirror;
+};
+
+Snapshot read(obs_source_t *source)
+{
+	BlurBoard *b = harness::board_of(source);
+	std::lock_guard<std::mutex> lock(b->mutex);
+	return {b->is_mosaic,   b->emergency,    b->force_redraw,  b->is_ellipse,     b->blur_radius,
+		b->mosaic_size, b->strength,     b->fade_seconds,  b->emergency_size, b->feather,
+		b->fade_level,  b->width.load(), b->height.load(), b->enabled.load(), b->emergency_mirror.load()};
+}
+
+struct Board {
+	obs_source_t *source;
+	explicit Board(const char *json) : source(harness::make_board("settings board", json)) {}
+	~Board() { obs_source_release(source); }
+	void update(const char *json)
+	{
+		obs_data_t *data = harness::json(json);
+		obs_source_update(source, data);
+		obs_data_release(data);
+		// The host applies a video source's update in its next tick.
+		harness::next_frames(2);
+	}
+};
+
+TEST(BoardSettings, DefaultsMatchTheInitialRecord)
+{
+	obs_data_t *defaults = obs_get_source_defaults("korvanta_blur_board");
+	EXPECT_STREQ(obs_data_get_string(defaults, "mode"), "blur");
+	EXPECT_EQ(obs_data_get_double(defaults, "blur_radius"), 20.0);
+	EXPECT_EQ(obs_data_get_double(defaults, "mosaic_size"), 24.0);
+	EXPECT_EQ(obs_data_get_double(defaults, "strength"), 100.0);
+	EXPECT_TRUE(obs_data_get_bool(defaults, "enabled"));
+	EXPECT_EQ(obs_data_get_double(defaults, "fade_seconds"), 0.5);
+	EXPECT_EQ(obs_data_get_int(defaults, "width"), 640);
+	EXPECT_EQ(obs_data_get_int(defaults, "height"), 360);
+	EXPECT_FALSE(obs_data_get_bool(defaults, "emergency"));
+	EXPECT_EQ(obs_data_get_double(defaults, "emergency_size"), 6.0);
+	EXPECT_STREQ(obs_data_get_string(defaults, "shape"), "rect");
+	EXPECT_EQ(obs_data_get_double(defaults, "feather"), 0.0);
+	EXPECT_FALSE(obs_data_has_default_value(defaults, "force_redraw"));
+
+	// The defaults' order is the documented one.
+	const char *expected[] = {"mode",  "blur_radius", "mosaic_size", "strength",       "enabled", "fade_seconds",
+				  "width", "height",      "emergency",   "emergency_size", "shape",   "feather"};
+	size_t i = 0;
+	for (obs_data_item_t *item = obs_data_first(defaults); item; obs_data_item_next(&item), ++i) {
+		ASSERT_LT(i, std::size(expected));
+		EXPECT_STREQ(obs_data_item_get_name(item), expected[i]);
+	}
+	EXPECT_EQ(i, std::size(expected));
+	obs_data_release(defaults);
+
+	Board board("{}");
+	const Snapshot s = read(board.source);
+	EXPECT_FALSE(s.is_mosaic);
+	EXPECT_EQ(s.blur_radius, 20.0f);
+	EXPECT_EQ(s.mosaic_size, 24.0f);
+	EXPECT_EQ(s.strength, 1.0f);
+	EXPECT_EQ(s.fade_seconds, 0.5f);
+	EXPECT_EQ(s.emergency_size, 6.0f);
+	EXPECT_FALSE(s.force_redraw);
+	EXPECT_FALSE(s.is_ellipse);
+	EXPECT_EQ(obs_source_get_width(board.source), 640u);
+	EXPECT_EQ(obs_source_get_height(board.source), 360u);
+	EXPECT_EQ(harness::board_of(board.source)->placement_status.load(), PlacementStatus::NotPlaced);
+	EXPECT_EQ(harness::board_of(board.source)->capture_method.load(), CaptureMethod::None);
+}
+
+TEST(BoardSettings, ClampsNumbersWithoutRejectingThem)
+{
+	Board board(R"({"blur_radius": 600, "mosaic_size": 0.5, "strength": 150, "emergency_size": 0.1,
+			"feather": 1200, "fade_seconds": 100, "width": 0, "height": 20000})");
+	Snapshot s = read(board.source);
+	EXPECT_EQ(s.blur_radius, 500.0f);
+	EXPECT_EQ(s.mosaic_size, 1.0f);
+	EXPECT_EQ(s.strength, 1.0f);
+	EXPECT_EQ(s.emergency_size, 0.5f);
+	EXPECT_EQ(s.feather, 1000.0f);
+	EXPECT_EQ(s.fade_seconds, 60.0f);
+	EXPECT_EQ(s.width, 1u);
+	EXPECT_EQ(s.height, 16384u);
+
+	board.update(R"({"blur_radius": -3, "strength": -10, "emergency_size": 80, "width": -5,
+			 "height": 4294967936})");
+	s = read(board.source);
+	EXPECT_EQ(s.blur_radius, 0.0f);
+	EXPECT_EQ(s.strength, 0.0f);
+	EXPECT_EQ(s.emergency_size, 50.0f);
+	EXPECT_EQ(s.width, 1u);
+	EXPECT_EQ(s.height, 16384u) << "2^32 + 640 must not wrap to 640";
+	EXPECT_EQ(obs_source_get_height(board.source), 16384u);
+
+	// Inside the clamp but beyond the slider: used as it is.
+	board.update(R"({"blur_radius": 350, "feather": 0.25})");
+	s = read(board.source);
+	EXPECT_EQ(s.blur_radius, 350.0f);
+	EXPECT_EQ(s.feather, 0.25f);
+}
+
+TEST(BoardSettings, FixedChoicesCompareExactly)
+{
+	Board board(R"({"mode": "mosaic", "shape": "ellipse"})");
+	EXPECT_TRUE(read(board.source).is_mosaic);
+	EXPECT_TRUE(read(board.source).is_ellipse);
+	board.update(R"({"mode": "Mosaic", "shape": "circle"})");
+	EXPECT_FALSE(read(board.source).is_mosaic);
+	EXPECT_FALSE(read(board.source).is_ellipse);
+	board.update(R"({"mode": "mosaic ", "shape": "Ellipse"})");
+	EXPECT_FALSE(read(board.source).is_mosaic);
+	EXPECT_FALSE(read(board.source).is_ellipse);
+}
+
+TEST(BoardSettings, HiddenForceRedrawAndEmergencyMirror)
+{
+	Board board("{}");
+	EXPECT_FALSE(read(board.source).force_redraw);
+	board.update(R"({"force_redraw": true, "emergency": true})");
+	const Snapshot s = read(board.source);
+	EXPECT_TRUE(s.force_redraw);
+	EXPECT_TRUE(s.emergency);
+	EXPECT_TRUE(s.emergency_mirror);
+}
+
+TEST(BoardSettings, FirstUpdateSetsTheFadeLevelLaterUpdatesDoNot)
+{
+	Board disabled(R"({"enabled": false})");
+	EXPECT_EQ(read(disabled.source).fade_level, 0.0f);
+	EXPECT_FALSE(read(disabled.source).enabled);
+
+	Board partial(R"({"strength": 60})");
+	EXPECT_FLOAT_EQ(read(partial.source).fade_level, 0.6f);
+	partial.update(R"({"strength": 20})");
+	EXPECT_FLOAT_EQ(read(partial.source).fade_level, 0.6f) << "only the tick moves the level";
+	partial.update(R"({"enabled": false})");
+	EXPECT_FLOAT_EQ(read(partial.source).fade_level, 0.6f);
+	EXPECT_FALSE(read(partial.source).enabled);
+}
+
+TEST(BoardSettings, ColourSpaceFollowsTheHostsFirstChoice)
+{
+	Board board("{}");
+	EXPECT_EQ(board_get_color_space(harness::board_of(board.source), 0, nullptr), GS_CS_SRGB);
+	const gs_color_space spaces[] = {GS_CS_SRGB_16F, GS_CS_SRGB};
+	EXPECT_EQ(obs_source_get_color_space(board.source, 2, spaces), GS_CS_SRGB_16F);
+	const gs_color_space hdr[] = {GS_CS_709_EXTENDED};
+	EXPECT_EQ(obs_source_get_color_space(board.source, 1, hdr), GS_CS_709_EXTENDED);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+	return harness::run_tests(argc, argv);
+}

@@ -1,0 +1,269 @@
+#include "harness/host.h"
+
+#include <obs-module.h>
+#include <obs-nix-platform.h>
+#include <util/base.h>
+#include <util/bmem.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+// Last: Xlib's macros (None, Bool) clash with other headers.
+#include <X11/Xlib.h>
+
+#ifndef MISTPANE_MODULE_PATH
+#error "MISTPANE_MODULE_PATH must name the built module"
+#endif
+#ifndef MISTPANE_DATA_PATH
+#error "MISTPANE_DATA_PATH must name the module's data folder"
+#endif
+
+namespace harness {
+
+void register_pattern_source();
+
+namespace {
+
+std::mutex log_mutex;
+std::vector<LogLine> captured;
+
+std::mutex frame_mutex;
+std::condition_variable frame_ready;
+uint64_t frame_count = 0;
+Image last_frame;
+
+Display *display = nullptr;
+obs_module_t *loaded_module = nullptr;
+HostOptions host_options;
+bool running = false;
+
+void log_handler(int level, const char *format, va_list args, void *)
+{
+	char buffer[8192];
+	va_list copy;
+	va_copy(copy, args);
+	vsnprintf(buffer, sizeof(buffer), format, copy);
+	va_end(copy);
+	{
+		std::lock_guard<std::mutex> lock(log_mutex);
+		captured.push_back({level, buffer});
+	}
+	if (level <= LOG_WARNING || std::getenv("MISTPANE_TEST_VERBOSE"))
+		std::fprintf(stderr, "[obs %d] %s\n", level, buffer);
+}
+
+void raw_video(void *, video_data *frame)
+{
+	const uint32_t w = host_options.width, h = host_options.height;
+	std::lock_guard<std::mutex> lock(frame_mutex);
+	last_frame.width = w;
+	last_frame.height = h;
+	last_frame.rgba.resize(size_t(w) * h * 4);
+	for (uint32_t y = 0; y < h; ++y)
+		std::memcpy(&last_frame.rgba[size_t(y) * w * 4], frame->data[0] + size_t(y) * frame->linesize[0],
+			    size_t(w) * 4);
+	++frame_count;
+	frame_ready.notify_all();
+}
+
+} // namespace
+
+bool start(const HostOptions &options)
+{
+	host_options = options;
+	base_set_log_handler(log_handler, nullptr);
+
+	display = XOpenDisplay(nullptr);
+	if (!display) {
+		std::fprintf(stderr, "harness: no X display (is DISPLAY set and Xvfb running?)\n");
+		return false;
+	}
+	obs_set_nix_platform(OBS_NIX_PLATFORM_X11_EGL);
+	obs_set_nix_platform_display(display);
+
+	if (!obs_startup("en-US", nullptr, nullptr)) {
+		std::fprintf(stderr, "harness: obs_startup failed\n");
+		return false;
+	}
+
+	obs_video_info ovi = {};
+	ovi.graphics_module = "libobs-opengl";
+	ovi.fps_num = options.fps;
+	ovi.fps_den = 1;
+	ovi.base_width = ovi.output_width = options.width;
+	ovi.base_height = ovi.output_height = options.height;
+	ovi.output_format = options.format;
+	ovi.gpu_conversion = true;
+	ovi.colorspace = options.colorspace;
+	ovi.range = VIDEO_RANGE_FULL;
+	ovi.scale_type = OBS_SCALE_BICUBIC;
+	const int reset = obs_reset_video(&ovi);
+	if (reset != OBS_VIDEO_SUCCESS) {
+		std::fprintf(stderr, "harness: obs_reset_video failed (%d)\n", reset);
+		return false;
+	}
+
+	register_pattern_source();
+
+	if (options.before_module_load)
+		options.before_module_load();
+	if (options.load_module) {
+		const int opened = obs_open_module(&loaded_module, MISTPANE_MODULE_PATH, MISTPANE_DATA_PATH);
+		if (opened != MODULE_SUCCESS || !obs_init_module(loaded_module)) {
+			std::fprintf(stderr, "harness: cannot load %s (%d)\n", MISTPANE_MODULE_PATH, opened);
+			return false;
+		}
+	}
+
+	obs_add_raw_video_callback(nullptr, raw_video, nullptr);
+	running = true;
+	return true;
+}
+
+long stop()
+{
+	if (running)
+		obs_remove_raw_video_callback(raw_video, nullptr);
+	running = false;
+	for (uint32_t channel = 0; channel < MAX_CHANNELS; ++channel)
+		obs_set_output_source(channel, nullptr);
+	obs_shutdown();
+	const long leaks = bnum_allocs();
+	std::fprintf(stderr, "harness: Number of memory leaks: %ld\n", leaks);
+	if (display) {
+		XCloseDisplay(display);
+		display = nullptr;
+	}
+	return leaks;
+}
+
+obs_module_t *module()
+{
+	return loaded_module;
+}
+
+const HostOptions &options()
+{
+	return host_options;
+}
+
+bool load_stock_module(const char *name)
+{
+	const std::string base = "/usr/lib/x86_64-linux-gnu/obs-plugins/";
+	const std::string data = std::string("/usr/share/obs/obs-plugins/") + name;
+	obs_module_t *stock = nullptr;
+	const std::string path = base + name + ".so";
+	if (obs_open_module(&stock, path.c_str(), data.c_str()) != MODULE_SUCCESS)
+		return false;
+	return obs_init_module(stock);
+}
+
+std::vector<LogLine> log_lines()
+{
+	std::lock_guard<std::mutex> lock(log_mutex);
+	return captured;
+}
+
+void clear_log()
+{
+	std::lock_guard<std::mutex> lock(log_mutex);
+	captured.clear();
+}
+
+std::vector<LogLine> log_matching(const std::string &fragment)
+{
+	std::vector<LogLine> found;
+	for (const LogLine &line : log_lines())
+		if (line.text.find(fragment) != std::string::npos)
+			found.push_back(line);
+	return found;
+}
+
+Image next_frames(int n)
+{
+	std::unique_lock<std::mutex> lock(frame_mutex);
+	const uint64_t wanted = frame_count + uint64_t(n);
+	frame_ready.wait_for(lock, std::chrono::seconds(30), [&] { return frame_count >= wanted; });
+	return last_frame;
+}
+
+Image render_view(obs_source_t *source, uint32_t width, uint32_t height, float scale, float offset_x, float offset_y)
+{
+	Image image;
+	obs_enter_graphics();
+	gs_texrender_t *render = gs_texrender_create(GS_RGBA, GS_ZS_NONE);
+	gs_stagesurf_t *stage = gs_stagesurface_create(width, height, GS_RGBA);
+	if (render && stage && gs_texrender_begin_with_color_space(render, width, height, GS_CS_SRGB)) {
+		vec4 clear_color = {};
+		gs_clear(GS_CLEAR_COLOR, &clear_color, 0.0f, 0);
+		gs_ortho(0.0f, (float)width, 0.0f, (float)height, -100.0f, 100.0f);
+		gs_matrix_push();
+		gs_matrix_translate3f(offset_x, offset_y, 0.0f);
+		gs_matrix_scale3f(scale, scale, 1.0f);
+		obs_source_video_render(source);
+		gs_matrix_pop();
+		gs_texrender_end(render);
+
+		gs_stage_texture(stage, gs_texrender_get_texture(render));
+		uint8_t *data = nullptr;
+		uint32_t linesize = 0;
+		if (gs_stagesurface_map(stage, &data, &linesize)) {
+			image.width = width;
+			image.height = height;
+			image.rgba.resize(size_t(width) * height * 4);
+			for (uint32_t y = 0; y < height; ++y)
+				std::memcpy(&image.rgba[size_t(y) * width * 4], data + size_t(y) * linesize,
+					    size_t(width) * 4);
+			gs_stagesurface_unmap(stage);
+		}
+	}
+	gs_stagesurface_destroy(stage);
+	gs_texrender_destroy(render);
+	obs_leave_graphics();
+	return image;
+}
+
+BlurBoard *board_of(obs_source_t *source)
+{
+	return static_cast<BlurBoard *>(obs_obj_get_data(source));
+}
+
+obs_data_t *json(const char *text)
+{
+	return obs_data_create_from_json(text);
+}
+
+obs_source_t *make_board(const char *name, const char *settings_json)
+{
+	obs_data_t *settings = json(settings_json);
+	obs_source_t *source = obs_source_create("korvanta_blur_board", name, settings, nullptr);
+	obs_data_release(settings);
+	return source;
+}
+
+obs_scene_t *make_scene(const char *name)
+{
+	return obs_scene_create(name);
+}
+
+int run_tests(int argc, char **argv, const HostOptions &options)
+{
+	::testing::InitGoogleTest(&argc, argv);
+	if (!start(options))
+		return 2;
+	int result = RUN_ALL_TESTS();
+	const long leaks = stop();
+	if (leaks != 0) {
+		std::fprintf(stderr, "harness: FAILED, libobs counts %ld leaked allocations\n", leaks);
+		result = result ? result : 3;
+	}
+	return result;
+}
+
+} // namespace harness

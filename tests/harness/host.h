@@ -1,0 +1,89 @@
+#pragma once
+// A real libobs host for tests: headless OpenGL through EGL on X11, the
+// freshly built module loaded from the build tree, log lines captured.
+
+#include <obs.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+struct BlurBoard;
+
+namespace harness {
+
+struct HostOptions {
+	uint32_t width = 640;
+	uint32_t height = 360;
+	uint32_t fps = 30;
+	video_format format = VIDEO_FORMAT_RGBA;
+	video_colorspace colorspace = VIDEO_CS_SRGB;
+	bool load_module = true;
+	// Runs right before the module is loaded (log marks, interposers).
+	std::function<void()> before_module_load;
+};
+
+struct LogLine {
+	int level;
+	std::string text;
+};
+
+// RGBA8 pixels, rows top to bottom.
+struct Image {
+	uint32_t width = 0;
+	uint32_t height = 0;
+	std::vector<uint8_t> rgba;
+
+	const uint8_t *at(uint32_t x, uint32_t y) const { return &rgba[(size_t(y) * width + x) * 4]; }
+	bool empty() const { return rgba.empty(); }
+};
+
+// Starts libobs, resets video, registers the test pattern source and loads
+// the module. False (with a message on stderr) when any step fails.
+bool start(const HostOptions &options = {});
+// Releases what the harness holds and shuts libobs down. Returns the
+// number of allocations libobs still counts (memory leaks).
+long stop();
+
+obs_module_t *module();
+const HostOptions &options();
+
+// Loads one of the host's stock plug-ins (such as "obs-transitions").
+bool load_stock_module(const char *name);
+
+// Log lines seen since start (or the last clear_log), in order.
+std::vector<LogLine> log_lines();
+void clear_log();
+// Lines whose text contains the fragment.
+std::vector<LogLine> log_matching(const std::string &fragment);
+
+// Waits until n further frames have been rendered by the host and returns
+// the last one of the main output, as RGBA.
+Image next_frames(int n = 1);
+
+// Renders a source into a texture of its own in the graphics context, with
+// an extra transform before it, and reads it back; the host's own view
+// matrices are not used (a "projector" drawing the scene scaled or moved).
+Image render_view(obs_source_t *source, uint32_t width, uint32_t height, float scale = 1.0f, float offset_x = 0.0f,
+		  float offset_y = 0.0f);
+
+// The board record behind a board source (the host's private data).
+BlurBoard *board_of(obs_source_t *source);
+
+// Settings from a JSON text; released by the caller.
+obs_data_t *json(const char *text);
+
+// The test pattern source ("mistpane_test_pattern"): kinds "checker" (cell
+// in pixels), "gradient", "solid" (color 0xAABBGGRR) and "detail" (text,
+// edges and a face-like shape).
+obs_source_t *make_pattern(const char *name, uint32_t width, uint32_t height, const char *kind = "checker",
+			   int cell = 8, uint32_t color = 0xff00ff00);
+obs_source_t *make_board(const char *name, const char *settings_json = "{}");
+obs_scene_t *make_scene(const char *name);
+
+// Runs gtest inside a started host; returns the process exit code. A
+// non-zero leak count fails the run.
+int run_tests(int argc, char **argv, const HostOptions &options = {});
+
+} // namespace harness

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace harness {
+
+inline constexpr const char *kPatternTypeId = "mistpane_test_pattern";
+
+// The pattern's pixels as RGBA8, also for comparing against the output.
+std::vector<uint8_t> pattern_pixels(const char *kind, uint32_t width, uint32_t height, int cell, uint32_t color);
+
+} // namespace harness
