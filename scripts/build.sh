@@ -16,7 +16,7 @@ case "$flavor" in
 esac
 gen=()
 command -v ninja >/dev/null && gen=(-G Ninja)
-dir=build/$MISTPANE_ENV-$flavor
+dir=${MISTPANE_BUILD_DIR:-build/$MISTPANE_ENV-$flavor}
 if [ ! -f "$dir/CMakeCache.txt" ]; then
   cmake -S . -B "$dir" "${gen[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${extra[@]}" >&2
 fi

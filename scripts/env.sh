@@ -31,6 +31,6 @@ exec unshare -m --propagation private bash -c '
   exec chroot "$root" /usr/bin/env -i \
     PATH=/usr/local/bin:/usr/bin:/bin HOME=/root LANG=C.UTF-8 TERM="${TERM:-dumb}" \
     MISTPANE_ENV=root ${MISTPANE_PROFILE+MISTPANE_PROFILE="$MISTPANE_PROFILE"} \
-    ${CTEST_ARGS+CTEST_ARGS="$CTEST_ARGS"} ${MISTPANE_SKIP+MISTPANE_SKIP="$MISTPANE_SKIP"} \
+    ${CTEST_ARGS+CTEST_ARGS="$CTEST_ARGS"} ${MISTPANE_BUILD_DIR+MISTPANE_BUILD_DIR="$MISTPANE_BUILD_DIR"} ${MISTPANE_TEST_VERBOSE+MISTPANE_TEST_VERBOSE="$MISTPANE_TEST_VERBOSE"} ${MISTPANE_SKIP+MISTPANE_SKIP="$MISTPANE_SKIP"} \
     bash -c "cd \"\$0\" && exec \"\$@\"" "$top" "$@"
 ' _ "$root" "$top" "$@"
