@@ -1,0 +1,37 @@
+#pragma once
+
+#include <graphics/graphics.h>
+#include <graphics/matrix4.h>
+
+#include <cstdint>
+
+#include "render/capture_region.h"
+
+struct DrawSnapshot;
+struct FinalPassParams;
+struct TexturePool;
+
+// Everything the capture hands to the blur / mosaic passes.
+struct ChainInput {
+	const DrawSnapshot *snapshot = nullptr;
+	uint32_t canvas_width = 0; // W
+	uint32_t canvas_height = 0; // H
+	uint32_t board_width = 0; // bw
+	uint32_t board_height = 0; // bh
+	obs_sceneitem_crop crop{}; // the board item's crop
+	matrix4 board_to_canvas{}; // M
+	float bx0 = 0, by0 = 0, bx1 = 0, by1 = 0; // the board's bounding box on the canvas
+	bool mosaic = false; // mosaic mode or emergency
+	bool emergency = false;
+	int levels = 0; // L, 0 to 6
+	float sigma = 0.0f; // blur, canvas pixels
+	float cell = 0.0f; // mosaic cell edge, canvas pixels
+	CaptureRegion region{};
+	gs_color_format chain_format = GS_RGBA;
+	gs_color_space space = GS_CS_SRGB;
+	TexturePool *pool = nullptr; // slot 0 holds the capture
+};
+
+// Halvings, then blur or mosaic reduction; fills params for the final
+// composite. False when a pass could not run (nothing is drawn then).
+bool run_chain(const ChainInput &input, FinalPassParams &params);
