@@ -252,6 +252,14 @@ obs_scene_t *make_scene(const char *name)
 	return obs_scene_create(name);
 }
 
+void release_scene(obs_scene_t *scene)
+{
+	if (!scene)
+		return;
+	obs_source_remove(obs_scene_get_source(scene));
+	obs_scene_release(scene);
+}
+
 int run_tests(int argc, char **argv, const HostOptions &options)
 {
 	::testing::InitGoogleTest(&argc, argv);

@@ -81,6 +81,10 @@ obs_source_t *make_pattern(const char *name, uint32_t width, uint32_t height, co
 			   int cell = 8, uint32_t color = 0xff00ff00);
 obs_source_t *make_board(const char *name, const char *settings_json = "{}");
 obs_scene_t *make_scene(const char *name);
+// Removes a scene from its canvas and drops the reference. A public scene
+// that is only released, as the frontend never does, leaks the canvas's
+// record of it at shutdown.
+void release_scene(obs_scene_t *scene);
 
 // Runs gtest inside a started host; returns the process exit code. A
 // non-zero leak count fails the run.
