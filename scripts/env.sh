@@ -25,9 +25,9 @@ exec unshare -m --propagation private bash -c '
   root=$1 top=$2; shift 2
   mount -t proc proc "$root/proc"
   mount --rbind /dev "$root/dev"
-  mkdir -p "$root$top" "$root/tmp"
-  mount --bind "$top" "$root$top"
   mount -t tmpfs tmpfs "$root/tmp"
+  mkdir -p "$root$top"
+  mount --bind "$top" "$root$top"
   exec chroot "$root" /usr/bin/env -i \
     PATH=/usr/local/bin:/usr/bin:/bin HOME=/root LANG=C.UTF-8 TERM="${TERM:-dumb}" \
     MISTPANE_ENV=root ${MISTPANE_PROFILE+MISTPANE_PROFILE="$MISTPANE_PROFILE"} \
