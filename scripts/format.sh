@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
-# Reformat the C++ sources in place.
+# Reformat the C++ sources in place (all, or the files given).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 if [ "${MISTPANE_ENV:-}" = "" ] && ! command -v clang-format >/dev/null; then
-  exec "$here/env.sh" "$here/format.sh"
+  exec "$here/env.sh" "$here/format.sh" "$@"
 fi
 cd "$here/.."
-git ls-files -co --exclude-standard '*.cpp' '*.h' | xargs clang-format -i
+if [ "$#" -gt 0 ]; then
+  clang-format -i "$@"
+else
+  find src tests tools bench -name '*.cpp' -o -name '*.h' 2>/dev/null | xargs clang-format -i
+fi
