@@ -114,7 +114,8 @@ bool start(const HostOptions &options)
 	if (options.before_module_load)
 		options.before_module_load();
 	if (options.load_module) {
-		const int opened = obs_open_module(&loaded_module, MISTPANE_MODULE_PATH, MISTPANE_DATA_PATH);
+		const std::string data = options.data_path.empty() ? MISTPANE_DATA_PATH : options.data_path;
+		const int opened = obs_open_module(&loaded_module, MISTPANE_MODULE_PATH, data.c_str());
 		if (opened != MODULE_SUCCESS || !obs_init_module(loaded_module)) {
 			std::fprintf(stderr, "harness: cannot load %s (%d)\n", MISTPANE_MODULE_PATH, opened);
 			return false;

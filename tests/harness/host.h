@@ -20,6 +20,8 @@ struct HostOptions {
 	video_format format = VIDEO_FORMAT_RGBA;
 	video_colorspace colorspace = VIDEO_CS_SRGB;
 	bool load_module = true;
+	// The module's data folder (locale); the source tree's data/ by default.
+	std::string data_path;
 	// Runs right before the module is loaded (log marks, interposers).
 	std::function<void()> before_module_load;
 };
