@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The test command: style check, then every test against the real host, in
-# a plain build and in one with AddressSanitizer and UBSan.
+# a plain build and in one with AddressSanitizer and UBSan, then the threads
+# test alone in a ThreadSanitizer build.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 if [ "${MISTPANE_ENV:-}" = "" ]; then
@@ -16,5 +17,9 @@ for flavor in release sanitize; do
   export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
   "$here/with-display.sh" ctest --test-dir "$dir" --output-on-failure -j2 ${CTEST_ARGS:-} || status=1
 done
+# Only the one test binary is built with ThreadSanitizer: about a minute.
+dir=$("$here/build.sh" thread threads_test)
+echo "== threads test (thread) in $dir"
+"$here/with-display.sh" ctest --test-dir "$dir" --output-on-failure -R '^threads_test$' ${CTEST_ARGS:-} || status=1
 echo "== tests took $(( $(date +%s) - start )) s, status $status"
 exit $status

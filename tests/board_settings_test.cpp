@@ -146,12 +146,15 @@ TEST(BoardSettings, FirstUpdateSetsTheFadeLevelLaterUpdatesDoNot)
 	EXPECT_EQ(read(disabled.source).fade_level, 0.0f);
 	EXPECT_FALSE(read(disabled.source).enabled);
 
-	Board partial(R"({"strength": 60})");
+	// The host ticks the board between the updates; with a minute-long fade
+	// those ticks move the level by a hair, where a jump to the new target
+	// would move it by 0.4 or 0.6.
+	Board partial(R"({"strength": 60, "fade_seconds": 60})");
 	EXPECT_FLOAT_EQ(read(partial.source).fade_level, 0.6f);
 	partial.update(R"({"strength": 20})");
-	EXPECT_FLOAT_EQ(read(partial.source).fade_level, 0.6f) << "only the tick moves the level";
+	EXPECT_NEAR(read(partial.source).fade_level, 0.6f, 0.01f) << "only the tick moves the level";
 	partial.update(R"({"enabled": false})");
-	EXPECT_FLOAT_EQ(read(partial.source).fade_level, 0.6f);
+	EXPECT_NEAR(read(partial.source).fade_level, 0.6f, 0.02f);
 	EXPECT_FALSE(read(partial.source).enabled);
 }
 

@@ -37,6 +37,8 @@ void register_board_hotkeys(BlurBoard *board)
 
 void unregister_board_hotkeys(BlurBoard *board)
 {
+	obs_hotkey_load_bindings(board->toggle_hotkey, nullptr, 0);
+	obs_hotkey_load_bindings(board->emergency_hotkey, nullptr, 0);
 	obs_hotkey_unregister(board->toggle_hotkey);
 	obs_hotkey_unregister(board->emergency_hotkey);
 }

@@ -1,22 +1,207 @@
 #include "placement/registry.h"
 
-// Placeholder until the scan lands: every board reads as not placed.
-void PlacementRegistry::query(obs_source_t *, Placement &placement)
+#include <cstring>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using Entries = std::unordered_map<obs_source_t *, Placement>;
+
+// Working state of one walk over every canvas, scene, group and nested
+// scene. Enumeration callbacks only record boards and queue work; the loop
+// in scan_placements starts every walk itself, so no enumeration runs
+// inside another and nesting of any depth (or a circle) needs no recursion.
+struct PlacementScan {
+	const char *type_id = nullptr;
+	// Each member holds one strong reference; pending_scenes shares them.
+	std::unordered_set<obs_scene_t *> visited_scenes;
+	std::vector<obs_scene_t *> pending_scenes;
+	// Each pair holds its own references to the containing scene and the
+	// group item.
+	std::vector<std::pair<obs_scene_t *, obs_sceneitem_t *>> pending_groups;
+	Entries *output = nullptr;
+	obs_scene_t *current_scene = nullptr;
+	obs_sceneitem_t *current_group = nullptr;
+};
+
+bool is_board(const PlacementScan &scan, obs_source_t *source)
 {
+	if (!scan.type_id)
+		return false;
+	const char *id = obs_source_get_id(source);
+	// Sources of one type share the registered id string, so the pointer
+	// test settles nearly every board without a string compare.
+	return id && (id == scan.type_id || std::strcmp(id, scan.type_id) == 0);
+}
+
+void record_board(PlacementScan &scan, obs_source_t *source)
+{
+	Placement &entry = (*scan.output)[source];
+	if (entry.count++ != 0)
+		return;
+	entry.scene = obs_source_get_weak_source(obs_scene_get_source(scan.current_scene));
+	if (scan.current_group)
+		entry.group = obs_source_get_weak_source(obs_sceneitem_get_source(scan.current_group));
+}
+
+void visit_scene(PlacementScan &scan, obs_scene_t *scene)
+{
+	if (!scene || scan.visited_scenes.count(scene))
+		return;
+	obs_scene_t *ref = obs_scene_get_ref(scene);
+	if (!ref)
+		return;
+	scan.visited_scenes.insert(ref);
+	scan.pending_scenes.push_back(ref);
+}
+
+bool scene_item_step(obs_scene_t *scene, obs_sceneitem_t *item, void *param)
+{
+	auto &scan = *static_cast<PlacementScan *>(param);
+	obs_source_t *source = obs_sceneitem_get_source(item);
+	if (is_board(scan, source)) {
+		record_board(scan, source);
+	} else if (obs_sceneitem_is_group(item)) {
+		obs_scene_t *scene_ref = obs_scene_get_ref(scene);
+		if (scene_ref) {
+			obs_sceneitem_addref(item);
+			scan.pending_groups.emplace_back(scene_ref, item);
+		}
+	} else {
+		visit_scene(scan, obs_scene_from_source(source));
+	}
+	return true;
+}
+
+// Groups cannot hold groups, so their items are not tested for it.
+bool group_item_step(obs_scene_t *, obs_sceneitem_t *item, void *param)
+{
+	auto &scan = *static_cast<PlacementScan *>(param);
+	obs_source_t *source = obs_sceneitem_get_source(item);
+	if (is_board(scan, source))
+		record_board(scan, source);
+	else
+		visit_scene(scan, obs_scene_from_source(source));
+	return true;
+}
+
+bool collect_canvas(void *param, obs_canvas_t *canvas)
+{
+	obs_canvas_t *ref = obs_canvas_get_ref(canvas);
+	if (ref)
+		static_cast<std::vector<obs_canvas_t *> *>(param)->push_back(ref);
+	return true;
+}
+
+bool visit_root_scene(void *param, obs_source_t *scene_source)
+{
+	visit_scene(*static_cast<PlacementScan *>(param), obs_scene_from_source(scene_source));
+	return true;
+}
+
+void scan_placements(const char *type_id, Entries &output)
+{
+	PlacementScan scan;
+	scan.type_id = type_id;
+	scan.output = &output;
+
+	// The main canvas may be met again in the enumeration; each entry holds
+	// a reference of its own, but a canvas is walked once.
+	std::vector<obs_canvas_t *> canvases;
+	if (obs_canvas_t *main_canvas = obs_get_main_canvas())
+		canvases.push_back(main_canvas);
+	obs_enum_canvases(collect_canvas, &canvases);
+	std::vector<obs_canvas_t *> walked;
+	walked.reserve(canvases.size());
+	for (obs_canvas_t *canvas : canvases) {
+		bool seen = false;
+		for (obs_canvas_t *done : walked)
+			seen = seen || done == canvas;
+		if (!seen) {
+			walked.push_back(canvas);
+			obs_canvas_enum_scenes(canvas, visit_root_scene, &scan);
+		}
+		obs_canvas_release(canvas);
+	}
+
+	while (!scan.pending_scenes.empty() || !scan.pending_groups.empty()) {
+		while (!scan.pending_scenes.empty()) {
+			obs_scene_t *scene = scan.pending_scenes.back();
+			scan.pending_scenes.pop_back();
+			scan.current_scene = scene;
+			scan.current_group = nullptr;
+			obs_scene_enum_items(scene, scene_item_step, &scan);
+		}
+		while (!scan.pending_groups.empty()) {
+			auto [scene, group] = scan.pending_groups.back();
+			scan.pending_groups.pop_back();
+			scan.current_scene = scene;
+			scan.current_group = group;
+			obs_sceneitem_group_enum_items(group, group_item_step, &scan);
+			obs_sceneitem_release(group);
+			obs_scene_release(scene);
+		}
+	}
+
+	scan.current_scene = nullptr;
+	scan.current_group = nullptr;
+	for (obs_scene_t *scene : scan.visited_scenes)
+		obs_scene_release(scene);
+}
+
+} // namespace
+
+void PlacementRegistry::query(obs_source_t *board_source, Placement &placement)
+{
+	const char *type_id = obs_source_get_id(board_source);
+	const uint64_t frame_time = obs_get_video_frame_time();
+
+	std::lock_guard<std::mutex> lock(mutex_);
+	if (!has_scan_ || scan_frame_time_ != frame_time || scan_type_id_ != (type_id ? type_id : "")) {
+		drop_entries();
+		scan_placements(type_id, entries_);
+		has_scan_ = true;
+		scan_frame_time_ = frame_time;
+		scan_type_id_ = type_id ? type_id : "";
+	}
+
 	release_placement(placement);
+	auto found = entries_.find(board_source);
+	if (found == entries_.end())
+		return;
+	const Placement &entry = found->second;
+	placement.count = entry.count;
+	if (entry.scene) {
+		obs_weak_source_addref(entry.scene);
+		placement.scene = entry.scene;
+	}
+	if (entry.group) {
+		obs_weak_source_addref(entry.group);
+		placement.group = entry.group;
+	}
 }
 
 void PlacementRegistry::clear()
 {
 	std::lock_guard<std::mutex> lock(mutex_);
+	drop_entries();
+	has_scan_ = false;
+}
+
+void PlacementRegistry::drop_entries()
+{
 	for (auto &entry : entries_)
 		release_placement(entry.second);
 	entries_.clear();
-	has_scan_ = false;
 }
 
 PlacementRegistry &placement_registry()
 {
+	// Function-local static: created on first use, safe against two
+	// threads arriving at once. Its destructor frees memory only; unload's
+	// clear() has already dropped the references.
 	static PlacementRegistry registry;
 	return registry;
 }

@@ -19,11 +19,15 @@ class PlacementRegistry {
 	void clear();
 
       private:
+	using Entries = std::unordered_map<obs_source_t *, Placement>;
+
+	void drop_entries();
+
 	std::mutex mutex_;
 	bool has_scan_ = false;
 	uint64_t scan_frame_time_ = 0;
 	std::string scan_type_id_;
-	std::unordered_map<obs_source_t *, Placement> entries_;
+	Entries entries_;
 };
 
 PlacementRegistry &placement_registry();

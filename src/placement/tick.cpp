@@ -1,5 +1,53 @@
 #include "placement/tick.h"
 
-void board_tick(BlurBoard *, float)
+#include <obs.h>
+
+#include <mutex>
+#include <utility>
+
+#include "board/blur_board.h"
+#include "module/log.h"
+#include "placement/fade.h"
+#include "placement/profiling_report.h"
+#include "placement/registry.h"
+
+void board_tick(BlurBoard *board, float seconds)
 {
+	if (!board)
+		return;
+
+	// The registry's lock is taken and dropped before the board's: the two
+	// are never held together.
+	Placement placement;
+	placement_registry().query(board->source, placement);
+	const uint32_t count = placement.count;
+	const PlacementStatus status = status_from_count(count);
+
+	{
+		std::lock_guard<std::mutex> lock(board->mutex);
+		const float target = board->enabled.load() ? board->strength : 0.0f;
+		board->fade_level = fade_toward(board->fade_level, target, board->fade_seconds, seconds);
+		// Fade and placement change in one locked section, so a draw sees
+		// both from the same tick; the status is published before the draw
+		// reads it without the lock.
+		std::swap(board->placement, placement);
+		board->placement_status.store(status);
+	}
+	// The previous placement's weak references go outside the lock.
+	release_placement(placement);
+
+	if (status == PlacementStatus::Shared) {
+		if (!board->shared_warned) {
+			log_message(LOG_WARNING,
+				    "board '%s' is used by %d scene items; it is switched off because OBS does not say "
+				    "which one is being drawn. Add a separate board to each scene.",
+				    obs_source_get_name(board->source), (int)count);
+			board->shared_warned = true;
+		}
+	} else {
+		board->shared_warned = false;
+	}
+
+	if (profiling_is_enabled())
+		profiling_report_step(board, seconds);
 }

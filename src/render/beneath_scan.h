@@ -1,6 +1,7 @@
 #pragma once
 
 #include <obs.h>
+#include <graphics/matrix4.h>
 
 #include <vector>
 
@@ -35,6 +36,11 @@ struct BeneathScan {
 // a BeneathScan as parameter; they stop at the board's (or group's) item.
 bool scan_scene_item(obs_scene_t *scene, obs_sceneitem_t *item, void *param);
 bool scan_group_item(obs_scene_t *scene, obs_sceneitem_t *item, void *param);
+
+// The walk itself: the scene's items up to the board (or its group), then
+// the group's items up to the board; the group item's reference is given
+// back before it returns. The caller releases scan.items afterwards.
+void scan_beneath(obs_source_t *scene_source, BeneathScan &scan);
 
 // Fills record for an item to be drawn; false, holding nothing, otherwise.
 bool prepare_beneath_item(obs_sceneitem_t *item, const matrix4 *parent, BeneathItem &record);

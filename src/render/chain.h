@@ -2,6 +2,8 @@
 
 #include <graphics/graphics.h>
 #include <graphics/matrix4.h>
+#include <graphics/vec2.h>
+#include <obs.h>
 
 #include <cstdint>
 
@@ -35,3 +37,30 @@ struct ChainInput {
 // Halvings, then blur or mosaic reduction; fills params for the final
 // composite. False when a pass could not run (nothing is drawn then).
 bool run_chain(const ChainInput &input, FinalPassParams &params);
+
+// The pure arithmetic of the chain, shared with the tests.
+
+// Clamp box for reading an a x b texture that covers the whole region,
+// inset by half a texel so that bilinear reads stay inside the canvas.
+struct UvBox {
+	vec2 min{}, max{};
+};
+UvBox region_uv_clamp(const CaptureRegion &region, uint32_t a, uint32_t b);
+
+// The Gaussian's sigma in texels of the smallest level.
+float level_sigma(float sigma, int levels);
+
+// Mosaic cells over the bounding box, anchored at the canvas origin.
+struct MosaicGrid {
+	int32_t gx = 0, gy = 0; // first cell
+	int32_t nx = 1, ny = 1; // cells across and down
+};
+MosaicGrid mosaic_grid(float bx0, float by0, float bx1, float by1, float cell);
+
+// Point reads while a cell spans at most 4 texels of the smallest level.
+bool reduce_with_points(float cell, int levels);
+
+// Places the result on the board's quad (or, for the emergency cover, on
+// the whole canvas) and fills the shape inputs; image and orig are left to
+// the caller. False when the emergency cover's matrix is singular.
+bool place_composite(const ChainInput &input, FinalPassParams &params);

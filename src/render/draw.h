@@ -1,6 +1,30 @@
 #pragma once
 
+#include <obs.h>
+
 struct BlurBoard;
+struct FinalPassParams;
+
+// A board's settings, fade level and placement as one draw sees them,
+// copied under the board's lock. Holds strong references to the scene
+// and the group (either may be null); the draw releases them.
+struct DrawSnapshot {
+	bool is_mosaic = false;
+	float blur_radius = 0.0f;
+	float mosaic_size = 1.0f;
+	float emergency_size = 6.0f;
+	bool emergency = false;
+	float fade_level = 0.0f;
+	obs_source_t *scene = nullptr;
+	obs_source_t *group = nullptr;
+	bool in_group = false;
+	bool force_redraw = false;
+	bool is_ellipse = false;
+	float feather = 0.0f;
+};
 
 // The board's video_render entry.
 void board_draw(BlurBoard *board);
+
+// Diagonal stripes over the board's quad, for a board that cannot work.
+void draw_hatch(BlurBoard *board);

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <obs.h>
+#include <graphics/matrix4.h>
+#include <graphics/vec3.h>
 
 #include <cstdint>
 

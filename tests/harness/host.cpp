@@ -4,15 +4,20 @@
 #include <obs-nix-platform.h>
 #include <util/base.h>
 #include <util/bmem.h>
+#include <util/platform.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+
+#include "placement/source_profiler.h"
 
 // Last: Xlib's macros (None, Bool) clash with other headers.
 #include <X11/Xlib.h>
@@ -36,6 +41,7 @@ std::vector<LogLine> captured;
 std::mutex frame_mutex;
 std::condition_variable frame_ready;
 uint64_t frame_count = 0;
+uint64_t frame_timestamp = 0;
 Image last_frame;
 
 Display *display = nullptr;
@@ -58,16 +64,34 @@ void log_handler(int level, const char *format, va_list args, void *)
 		std::fprintf(stderr, "[obs %d] %s\n", level, buffer);
 }
 
+bool packed_rgba(video_format format)
+{
+	return format == VIDEO_FORMAT_RGBA || format == VIDEO_FORMAT_BGRA || format == VIDEO_FORMAT_BGRX;
+}
+
 void raw_video(void *, video_data *frame)
 {
 	const uint32_t w = host_options.width, h = host_options.height;
 	std::lock_guard<std::mutex> lock(frame_mutex);
-	last_frame.width = w;
-	last_frame.height = h;
-	last_frame.rgba.resize(size_t(w) * h * 4);
-	for (uint32_t y = 0; y < h; ++y)
-		std::memcpy(&last_frame.rgba[size_t(y) * w * 4], frame->data[0] + size_t(y) * frame->linesize[0],
-			    size_t(w) * 4);
+	// Planar and 16-bit outputs are only counted; read main_texture_float.
+	if (packed_rgba(host_options.format)) {
+		last_frame.width = w;
+		last_frame.height = h;
+		last_frame.rgba.resize(size_t(w) * h * 4);
+		// The host stages its output texture as BGRA whichever packed
+		// format it announces; hand out RGBA.
+		for (uint32_t y = 0; y < h; ++y) {
+			const uint8_t *src = frame->data[0] + size_t(y) * frame->linesize[0];
+			uint8_t *dst = &last_frame.rgba[size_t(y) * w * 4];
+			for (uint32_t x = 0; x < w; ++x, src += 4, dst += 4) {
+				dst[0] = src[2];
+				dst[1] = src[1];
+				dst[2] = src[0];
+				dst[3] = src[3];
+			}
+		}
+	}
+	frame_timestamp = frame->timestamp;
 	++frame_count;
 	frame_ready.notify_all();
 }
@@ -129,6 +153,13 @@ bool start(const HostOptions &options)
 
 long stop()
 {
+	// The host frees its source profiler's records only when the profiler
+	// is switched off, which the module never does (MISTPANE_PROFILE=1);
+	// one collected frame later they are gone instead of counting as leaks.
+	if (running) {
+		source_profiler_enable(false);
+		next_frames(3);
+	}
 	if (running)
 		obs_remove_raw_video_callback(raw_video, nullptr);
 	running = false;
@@ -194,6 +225,15 @@ Image next_frames(int n)
 	return last_frame;
 }
 
+Image settled_frame(int ticks)
+{
+	const uint64_t interval = 1000000000ull / std::max(host_options.fps, 1u);
+	const uint64_t wanted = os_gettime_ns() + uint64_t(std::max(ticks, 1)) * interval;
+	std::unique_lock<std::mutex> lock(frame_mutex);
+	frame_ready.wait_for(lock, std::chrono::seconds(30), [&] { return frame_timestamp >= wanted; });
+	return last_frame;
+}
+
 Image render_view(obs_source_t *source, uint32_t width, uint32_t height, float scale, float offset_x, float offset_y)
 {
 	Image image;
@@ -226,6 +266,82 @@ Image render_view(obs_source_t *source, uint32_t width, uint32_t height, float s
 	}
 	gs_stagesurface_destroy(stage);
 	gs_texrender_destroy(render);
+	obs_leave_graphics();
+	return image;
+}
+
+namespace {
+
+float half_to_float(uint16_t h)
+{
+	const uint32_t sign = (h >> 15) & 1, exponent = (h >> 10) & 0x1f, mantissa = h & 0x3ff;
+	float value;
+	if (exponent == 0)
+		value = std::ldexp(float(mantissa), -24);
+	else if (exponent == 31)
+		value = mantissa ? NAN : INFINITY;
+	else
+		value = std::ldexp(float(mantissa | 0x400), int(exponent) - 25);
+	return sign ? -value : value;
+}
+
+// Reads an RGBA16F texture back; inside the graphics context.
+FloatImage read_float_texture(gs_texture_t *texture)
+{
+	FloatImage image;
+	if (!texture || gs_texture_get_color_format(texture) != GS_RGBA16F)
+		return image;
+	const uint32_t width = gs_texture_get_width(texture), height = gs_texture_get_height(texture);
+	gs_stagesurf_t *stage = gs_stagesurface_create(width, height, GS_RGBA16F);
+	if (!stage)
+		return image;
+	gs_stage_texture(stage, texture);
+	uint8_t *data = nullptr;
+	uint32_t linesize = 0;
+	if (gs_stagesurface_map(stage, &data, &linesize)) {
+		image.width = width;
+		image.height = height;
+		image.rgba.resize(size_t(width) * height * 4);
+		for (uint32_t y = 0; y < height; ++y) {
+			const auto *row = reinterpret_cast<const uint16_t *>(data + size_t(y) * linesize);
+			for (uint32_t i = 0; i < width * 4; ++i)
+				image.rgba[size_t(y) * width * 4 + i] = half_to_float(row[i]);
+		}
+		gs_stagesurface_unmap(stage);
+	}
+	gs_stagesurface_destroy(stage);
+	return image;
+}
+
+} // namespace
+
+FloatImage render_view_float(obs_source_t *source, uint32_t width, uint32_t height, gs_color_space space, float scale,
+			     float offset_x, float offset_y)
+{
+	FloatImage image;
+	obs_enter_graphics();
+	gs_texrender_t *render = gs_texrender_create(GS_RGBA16F, GS_ZS_NONE);
+	if (render && gs_texrender_begin_with_color_space(render, width, height, space)) {
+		vec4 clear_color = {};
+		gs_clear(GS_CLEAR_COLOR, &clear_color, 0.0f, 0);
+		gs_ortho(0.0f, (float)width, 0.0f, (float)height, -100.0f, 100.0f);
+		gs_matrix_push();
+		gs_matrix_translate3f(offset_x, offset_y, 0.0f);
+		gs_matrix_scale3f(scale, scale, 1.0f);
+		obs_source_video_render(source);
+		gs_matrix_pop();
+		gs_texrender_end(render);
+		image = read_float_texture(gs_texrender_get_texture(render));
+	}
+	gs_texrender_destroy(render);
+	obs_leave_graphics();
+	return image;
+}
+
+FloatImage main_texture_float()
+{
+	obs_enter_graphics();
+	FloatImage image = read_float_texture(obs_get_main_texture());
 	obs_leave_graphics();
 	return image;
 }

@@ -64,11 +64,36 @@ std::vector<LogLine> log_matching(const std::string &fragment);
 // the last one of the main output, as RGBA.
 Image next_frames(int n = 1);
 
+// The first main-output frame whose video time lies at least `ticks`
+// frame intervals after now: every change made before the call (item
+// transforms at once, source updates at the next tick) is in it, however
+// far the delivery of frames lags behind their rendering.
+Image settled_frame(int ticks = 2);
+
 // Renders a source into a texture of its own in the graphics context, with
 // an extra transform before it, and reads it back; the host's own view
 // matrices are not used (a "projector" drawing the scene scaled or moved).
 Image render_view(obs_source_t *source, uint32_t width, uint32_t height, float scale = 1.0f, float offset_x = 0.0f,
 		  float offset_y = 0.0f);
+
+// Linear RGBA floats, rows top to bottom.
+struct FloatImage {
+	uint32_t width = 0;
+	uint32_t height = 0;
+	std::vector<float> rgba;
+
+	const float *at(uint32_t x, uint32_t y) const { return &rgba[(size_t(y) * width + x) * 4]; }
+	bool empty() const { return rgba.empty(); }
+};
+
+// As render_view, into a 16-bit float target of the given colour space
+// (GS_CS_SRGB_16F, GS_CS_709_EXTENDED, GS_CS_709_SCRGB).
+FloatImage render_view_float(obs_source_t *source, uint32_t width, uint32_t height, gs_color_space space,
+			     float scale = 1.0f, float offset_x = 0.0f, float offset_y = 0.0f);
+
+// The host's canvas texture of the last frame (obs_get_main_texture), for
+// canvases of 16-bit float; empty when it is not GS_RGBA16F.
+FloatImage main_texture_float();
 
 // The board record behind a board source (the host's private data).
 BlurBoard *board_of(obs_source_t *source);

@@ -5,8 +5,10 @@
 
 #include <obs-module.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <string>
 
 namespace harness {
 
@@ -115,28 +117,131 @@ void put(std::vector<uint8_t> &px, uint32_t w, uint32_t x, uint32_t y, uint8_t r
 	p[3] = 255;
 }
 
+struct Glyph {
+	char c;
+	uint8_t rows[7];
+};
+
+constexpr Glyph kGlyphs[] = {
+    {'A', {0x0E, 0x11, 0x11, 0x1F, 0x11, 0x11, 0x11}},
+    {'B', {0x1E, 0x11, 0x11, 0x1E, 0x11, 0x11, 0x1E}},
+    {'C', {0x0E, 0x11, 0x10, 0x10, 0x10, 0x11, 0x0E}},
+    {'D', {0x1E, 0x11, 0x11, 0x11, 0x11, 0x11, 0x1E}},
+    {'E', {0x1F, 0x10, 0x10, 0x1E, 0x10, 0x10, 0x1F}},
+    {'F', {0x1F, 0x10, 0x10, 0x1E, 0x10, 0x10, 0x10}},
+    {'G', {0x0E, 0x11, 0x10, 0x17, 0x11, 0x11, 0x0F}},
+    {'H', {0x11, 0x11, 0x11, 0x1F, 0x11, 0x11, 0x11}},
+    {'I', {0x0E, 0x04, 0x04, 0x04, 0x04, 0x04, 0x0E}},
+    {'J', {0x07, 0x02, 0x02, 0x02, 0x02, 0x12, 0x0C}},
+    {'K', {0x11, 0x12, 0x14, 0x18, 0x14, 0x12, 0x11}},
+    {'L', {0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x1F}},
+    {'M', {0x11, 0x1B, 0x15, 0x15, 0x11, 0x11, 0x11}},
+    {'N', {0x11, 0x11, 0x19, 0x15, 0x13, 0x11, 0x11}},
+    {'O', {0x0E, 0x11, 0x11, 0x11, 0x11, 0x11, 0x0E}},
+    {'P', {0x1E, 0x11, 0x11, 0x1E, 0x10, 0x10, 0x10}},
+    {'Q', {0x0E, 0x11, 0x11, 0x11, 0x15, 0x12, 0x0D}},
+    {'R', {0x1E, 0x11, 0x11, 0x1E, 0x14, 0x12, 0x11}},
+    {'S', {0x0F, 0x10, 0x10, 0x0E, 0x01, 0x01, 0x1E}},
+    {'T', {0x1F, 0x04, 0x04, 0x04, 0x04, 0x04, 0x04}},
+    {'U', {0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x0E}},
+    {'V', {0x11, 0x11, 0x11, 0x11, 0x11, 0x0A, 0x04}},
+    {'W', {0x11, 0x11, 0x11, 0x15, 0x15, 0x15, 0x0A}},
+    {'X', {0x11, 0x11, 0x0A, 0x04, 0x0A, 0x11, 0x11}},
+    {'Y', {0x11, 0x11, 0x11, 0x0A, 0x04, 0x04, 0x04}},
+    {'Z', {0x1F, 0x01, 0x02, 0x04, 0x08, 0x10, 0x1F}},
+    {'0', {0x0E, 0x11, 0x13, 0x15, 0x19, 0x11, 0x0E}},
+    {'1', {0x04, 0x0C, 0x04, 0x04, 0x04, 0x04, 0x0E}},
+    {'2', {0x0E, 0x11, 0x01, 0x02, 0x04, 0x08, 0x1F}},
+    {'3', {0x1F, 0x02, 0x04, 0x02, 0x01, 0x11, 0x0E}},
+    {'4', {0x02, 0x06, 0x0A, 0x12, 0x1F, 0x02, 0x02}},
+    {'5', {0x1F, 0x10, 0x1E, 0x01, 0x01, 0x11, 0x0E}},
+    {'6', {0x06, 0x08, 0x10, 0x1E, 0x11, 0x11, 0x0E}},
+    {'7', {0x1F, 0x01, 0x02, 0x04, 0x08, 0x08, 0x08}},
+    {'8', {0x0E, 0x11, 0x11, 0x0E, 0x11, 0x11, 0x0E}},
+    {'9', {0x0E, 0x11, 0x11, 0x0F, 0x01, 0x02, 0x0C}},
+    {'.', {0, 0, 0, 0, 0, 0x0C, 0x0C}},
+    {',', {0, 0, 0, 0, 0x0C, 0x04, 0x08}},
+    {':', {0, 0x0C, 0x0C, 0, 0x0C, 0x0C, 0}},
+    {'=', {0, 0, 0x1F, 0, 0x1F, 0, 0}},
+    {'(', {0x02, 0x04, 0x08, 0x08, 0x08, 0x04, 0x02}},
+    {')', {0x08, 0x04, 0x02, 0x02, 0x02, 0x04, 0x08}},
+    {'-', {0, 0, 0, 0x1F, 0, 0, 0}},
+    {'+', {0, 0x04, 0x04, 0x1F, 0x04, 0x04, 0}},
+    {'/', {0, 0x01, 0x02, 0x04, 0x08, 0x10, 0}},
+    {'%', {0x18, 0x19, 0x02, 0x04, 0x08, 0x13, 0x03}},
+    {'"', {0x0A, 0x0A, 0, 0, 0, 0, 0}},
+    {'_', {0, 0, 0, 0, 0, 0, 0x1F}},
+    {'@', {0x0E, 0x11, 0x17, 0x15, 0x17, 0x10, 0x0E}},
+    {'#', {0x0A, 0x0A, 0x1F, 0x0A, 0x1F, 0x0A, 0x0A}},
+};
+
+const char kSampleText[] = "PASSWORD: HUNTER2   CARD 4929 1234 5678 9012   CHAT: HELLO FROM THE STREAM   "
+			   "MAIL: ME@EXAMPLE.ORG   ADDRESS 12 ELM ROAD   PIN 0815   TOKEN 7F3A-99C1-04BE   ";
+
+void text_line(std::vector<uint8_t> &px, uint32_t w, uint32_t h, uint32_t x0, uint32_t y0, const char *text,
+	       uint32_t scale)
+{
+	uint32_t x = x0;
+	for (const char *c = text; *c && x < w; ++c, x += 6 * scale) {
+		const uint8_t *rows = glyph_rows(*c);
+		if (!rows)
+			continue;
+		for (uint32_t row = 0; row < 7 * scale; ++row) {
+			for (uint32_t col = 0; col < 5 * scale; ++col) {
+				if (!(rows[row / scale] & (0x10 >> (col / scale))))
+					continue;
+				// A dark shadow right and below every stroke keeps the edges hard
+				// on any background.
+				if (x + col + 1 < w && y0 + row + 1 < h)
+					put(px, w, x + col + 1, y0 + row + 1, 15, 15, 20);
+				if (x + col < w && y0 + row < h)
+					put(px, w, x + col, y0 + row, 250, 250, 245);
+			}
+		}
+	}
+}
+
+// Fine text in the top half (mostly 5x7 pixel glyphs, one band twice and one
+// four times as large), in the lower left a bar grid and a star of 48 spokes,
+// in the lower right a face-like high-contrast shape.
 void detail(std::vector<uint8_t> &px, uint32_t w, uint32_t h)
 {
 	for (uint32_t y = 0; y < h; ++y) {
 		for (uint32_t x = 0; x < w; ++x) {
 			// Soft background gradient.
-			uint8_t r = uint8_t(40 + 150 * x / std::max(w, 1u));
-			uint8_t g = uint8_t(60 + 120 * y / std::max(h, 1u));
-			uint8_t b = 140;
-			// Rows of "text": 1-pixel strokes in 5x7 cells.
-			const uint32_t line = y / 12, row = y % 12;
-			if (y < h / 2 && row < 7 && x % 6 < 5 && (x / 48 + line) % 5 != 0) {
-				const uint32_t glyph = hash(x / 6 * 131 + line * 7919);
-				const uint32_t col = x % 6;
-				if ((glyph >> ((row * 5 + col) % 31)) & 1)
-					r = g = b = 250;
-				else if (row == 6 || col == 0)
-					r = g = b = 20;
-			}
-			// Hard edges: a bar grid in the lower left.
-			if (y >= h / 2 && x < w / 2 && ((x / 16 + y / 16) & 1))
-				r = g = b = 0;
-			put(px, w, x, y, r, g, b);
+			const uint8_t r = uint8_t(40 + 150 * x / std::max(w, 1u));
+			const uint8_t g = uint8_t(60 + 120 * y / std::max(h, 1u));
+			put(px, w, x, y, r, g, 140);
+		}
+	}
+	// Text rows; each starts at another place in the sample text.
+	const size_t text_length = sizeof(kSampleText) - 1;
+	std::string text;
+	for (uint32_t line = 0, y = 4; y + 8 <= h / 2; ++line) {
+		const uint32_t scale = line == 6 ? 4 : (line == 3 || line == 11) ? 2 : 1;
+		if (y + 8 * scale > h / 2)
+			break;
+		text.clear();
+		for (size_t i = 0; text.size() < w / 6 + 1; ++i)
+			text += kSampleText[(hash(line) % text_length + i) % text_length];
+		text_line(px, w, h, 4 + (line % 3) * 2, y, text.c_str(), scale);
+		y += 10 * scale + 2;
+	}
+	// Hard edges: a bar grid in the lower left quarter.
+	for (uint32_t y = h / 2; y < h; ++y)
+		for (uint32_t x = 0; x < w / 4; ++x)
+			if ((x / 16 + y / 16) & 1)
+				put(px, w, x, y, 0, 0, 0);
+	// Edges in every direction, finer towards the centre: a star.
+	const float sx = w * 0.375f, sy = h * 0.75f, srad = std::min(w * 0.12f, h * 0.23f);
+	for (uint32_t y = h / 2; y < h; ++y) {
+		for (uint32_t x = w / 4; x < w / 2; ++x) {
+			const float dx = x + 0.5f - sx, dy = y + 0.5f - sy;
+			if (dx * dx + dy * dy > srad * srad)
+				continue;
+			const float turn = (std::atan2(dy, dx) + 3.14159265f) / (2.0f * 3.14159265f);
+			const uint8_t v = (int(turn * 96.0f) & 1) ? 245 : 10;
+			put(px, w, x, y, v, v, v);
 		}
 	}
 	// A face-like high-contrast shape in the lower right.
@@ -151,6 +256,11 @@ void detail(std::vector<uint8_t> &px, uint32_t w, uint32_t h)
 			const float ex = std::fabs(dx) - rad * 0.38f, ey = dy + rad * 0.3f;
 			if (ex * ex + ey * ey < rad * rad * 0.018f)
 				v = 10;
+			// Brows, a nose and a mouth.
+			if (dy > -rad * 0.6f && dy < -rad * 0.52f && std::fabs(ex) < rad * 0.2f)
+				v = 10;
+			if (std::fabs(dx) < rad * 0.05f && dy > -rad * 0.15f && dy < rad * 0.12f)
+				v = 10;
 			if (dy > rad * 0.25f && dy < rad * 0.42f && std::fabs(dx) < rad * 0.5f)
 				v = 10;
 			if (d > rad - 3)
@@ -161,6 +271,15 @@ void detail(std::vector<uint8_t> &px, uint32_t w, uint32_t h)
 }
 
 } // namespace
+
+const uint8_t *glyph_rows(char c)
+{
+	const char upper = (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
+	for (const Glyph &glyph : kGlyphs)
+		if (glyph.c == upper)
+			return glyph.rows;
+	return nullptr;
+}
 
 std::vector<uint8_t> pattern_pixels(const char *kind, uint32_t w, uint32_t h, int cell, uint32_t color)
 {

@@ -9,6 +9,10 @@ namespace harness {
 inline constexpr const char *kPatternTypeId = "mistpane_test_pattern";
 
 // The pattern's pixels as RGBA8, also for comparing against the output.
+// The rows of a 5x7 pixel glyph (bit 4 leftmost), letters upper case; null
+// for a character the font lacks (space among them).
+const uint8_t *glyph_rows(char c);
+
 std::vector<uint8_t> pattern_pixels(const char *kind, uint32_t width, uint32_t height, int cell, uint32_t color);
 
 } // namespace harness

@@ -1,0 +1,245 @@
+// Cost of the per-frame ticks of many boards, the placement scan included,
+// in the real host. Prints figures; judges nothing.
+//
+// Set-up: 200 boards over 50 scenes; every scene nests up to two others,
+// holds two groups (one board in the first) and filler items of 500
+// pattern sources, so that all scene items together (group items, items in
+// groups, nested-scene items and boards) come to the wanted total. Nothing
+// is on the output, so the host draws none of it.
+//
+// Measured: the module's own tick function run for 200 board records (one
+// per board source) from this thread, once per host video frame, a few
+// milliseconds into the frame so that the module's ticks on the graphics
+// thread are done; the first tick of each frame pays the scan. Also shown:
+// the host's own per-source tick times of the loaded module's boards,
+// summed (its source profiler, averaged over its last five seconds).
+#include <obs.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <numeric>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "board/blur_board.h"
+#include "harness/host.h"
+#include "placement/registry.h"
+#include "placement/source_profiler.h"
+#include "placement/tick.h"
+
+namespace {
+
+constexpr int kBoards = 200;
+constexpr int kScenes = 50;
+constexpr int kPatterns = 500; // distinct filler sources, so the scan meets many
+constexpr int kFramesPerSetup = 150; // five seconds at 30 frames a second
+
+using Clock = std::chrono::steady_clock;
+
+struct Setup {
+	std::vector<obs_scene_t *> scenes;
+	std::vector<obs_sceneitem_t *> groups;
+	size_t items = 0;
+};
+
+obs_sceneitem_t *counted(Setup &setup, obs_sceneitem_t *item)
+{
+	setup.items += item != nullptr;
+	return item;
+}
+
+Setup build(size_t wanted_items, const std::vector<obs_source_t *> &boards, const std::vector<obs_source_t *> &patterns)
+{
+	Setup setup;
+	for (int s = 0; s < kScenes; ++s)
+		setup.scenes.push_back(obs_scene_create(("bench scene " + std::to_string(s)).c_str()));
+
+	std::vector<obs_scene_t *> groups; // inner scenes of the groups
+	for (int s = 0; s < kScenes; ++s) {
+		obs_scene_t *scene = setup.scenes[s];
+		// A tree of nested scenes.
+		for (int child : {2 * s + 1, 2 * s + 2})
+			if (child < kScenes)
+				counted(setup, obs_scene_add(scene, obs_scene_get_source(setup.scenes[child])));
+		for (int g = 0; g < 2; ++g) {
+			obs_sceneitem_t *group = counted(
+			    setup, obs_scene_add_group(scene, ("bench group " + std::to_string(s * 2 + g)).c_str()));
+			groups.push_back(obs_sceneitem_group_get_scene(group));
+			setup.groups.push_back(group);
+		}
+		const int per_scene = kBoards / kScenes;
+		for (int b = 0; b < per_scene; ++b) {
+			obs_source_t *board = boards[s * per_scene + b];
+			counted(setup, obs_scene_add(b == 0 ? groups[s * 2] : scene, board));
+		}
+	}
+
+	// Filler, spread evenly: every third item into a group.
+	size_t n = 0;
+	while (setup.items < wanted_items) {
+		obs_source_t *pattern = patterns[n % patterns.size()];
+		obs_scene_t *into =
+		    n % 3 == 0 ? groups[(n / 3) % groups.size()] : setup.scenes[n % setup.scenes.size()];
+		counted(setup, obs_scene_add(into, pattern));
+		++n;
+	}
+	return setup;
+}
+
+void tear_down(Setup &setup)
+{
+	for (obs_scene_t *scene : setup.scenes) {
+		obs_source_remove(obs_scene_get_source(scene));
+		obs_scene_release(scene);
+	}
+	setup.scenes.clear();
+}
+
+// The floor any scan pays: the host's own enumeration of every scene and
+// group once, with a callback that only reads each item's source type id.
+size_t bare_walk(const Setup &setup)
+{
+	size_t seen = 0;
+	auto step = [](obs_scene_t *, obs_sceneitem_t *item, void *param) {
+		*static_cast<size_t *>(param) += obs_source_get_id(obs_sceneitem_get_source(item)) != nullptr;
+		return true;
+	};
+	for (obs_scene_t *scene : setup.scenes)
+		obs_scene_enum_items(scene, step, &seen);
+	for (obs_sceneitem_t *group : setup.groups)
+		obs_sceneitem_group_enum_items(group, step, &seen);
+	return seen;
+}
+
+uint64_t wait_next_frame()
+{
+	const uint64_t now = obs_get_video_frame_time();
+	while (obs_get_video_frame_time() == now)
+		std::this_thread::sleep_for(std::chrono::microseconds(100));
+	return obs_get_video_frame_time();
+}
+
+double median(std::vector<double> values)
+{
+	if (values.empty())
+		return 0.0;
+	std::sort(values.begin(), values.end());
+	return values[values.size() / 2];
+}
+
+void run(size_t wanted_items, const std::vector<obs_source_t *> &boards, const std::vector<obs_source_t *> &patterns)
+{
+	Setup setup = build(wanted_items, boards, patterns);
+
+	// Records of our own for the same sources: the module's tick code
+	// without racing the loaded module's ticks of the real boards.
+	std::vector<std::unique_ptr<BlurBoard>> records;
+	for (obs_source_t *source : boards) {
+		records.push_back(std::make_unique<BlurBoard>());
+		records.back()->source = source;
+	}
+
+	std::vector<double> all_us, first_us, warm_us, bare_us;
+	int discarded = 0;
+	const float seconds = 1.0f / (float)harness::options().fps;
+	while ((int)all_us.size() < kFramesPerSetup) {
+		const uint64_t frame = wait_next_frame();
+		std::this_thread::sleep_for(std::chrono::milliseconds(5));
+		const Clock::time_point start = Clock::now();
+		board_tick(records[0].get(), seconds);
+		const Clock::time_point after_first = Clock::now();
+		for (size_t i = 1; i < records.size(); ++i)
+			board_tick(records[i].get(), seconds);
+		const Clock::time_point end = Clock::now();
+		// The same scan again at once, on warm caches.
+		placement_registry().clear();
+		board_tick(records[0].get(), seconds);
+		const Clock::time_point warm_end = Clock::now();
+		bare_walk(setup);
+		const Clock::time_point bare_end = Clock::now();
+		if (obs_get_video_frame_time() != frame) {
+			++discarded; // a frame boundary fell inside: two scans
+			continue;
+		}
+		all_us.push_back(std::chrono::duration<double, std::micro>(end - start).count());
+		first_us.push_back(std::chrono::duration<double, std::micro>(after_first - start).count());
+		warm_us.push_back(std::chrono::duration<double, std::micro>(warm_end - end).count());
+		bare_us.push_back(std::chrono::duration<double, std::micro>(bare_end - warm_end).count());
+	}
+
+	int placed_once = 0;
+	for (auto &record : records) {
+		placed_once += record->placement.count == 1;
+		release_placement(record->placement);
+	}
+
+	// The loaded module's own ticks as the host timed them.
+	double host_us = 0.0;
+	int host_boards = 0;
+	for (obs_source_t *board : boards) {
+		profiler_result_t result = {};
+		if (source_profiler_fill_result(board, &result)) {
+			host_us += (double)result.tick_avg / 1000.0;
+			++host_boards;
+		}
+	}
+
+	const double all = median(all_us);
+	const double mean = std::accumulate(all_us.begin(), all_us.end(), 0.0) / (double)all_us.size();
+	const double first = median(first_us);
+	std::printf("%7zu  %6zu  %9.1f  %9.1f  %9.1f  %9.1f  %9.1f  %8.1f  %8.1f  %9.1f  %9.1f  %9.1f  %3d/%d  %d\n",
+		    setup.items, all_us.size(), all, mean, *std::min_element(all_us.begin(), all_us.end()),
+		    *std::max_element(all_us.begin(), all_us.end()), first, all - first,
+		    1000.0 * all / (double)setup.items, median(warm_us), median(bare_us), host_boards ? host_us : 0.0,
+		    placed_once, kBoards, discarded);
+	std::fflush(stdout);
+
+	placement_registry().clear();
+	tear_down(setup);
+	harness::next_frames(3);
+}
+
+} // namespace
+
+int main()
+{
+	harness::HostOptions options;
+	if (!harness::start(options))
+		return 2;
+	source_profiler_enable(true);
+
+	std::vector<obs_source_t *> boards, patterns;
+	for (int b = 0; b < kBoards; ++b)
+		boards.push_back(harness::make_board(("bench board " + std::to_string(b)).c_str()));
+	for (int p = 0; p < kPatterns; ++p)
+		patterns.push_back(
+		    harness::make_pattern(("bench pattern " + std::to_string(p)).c_str(), 16, 16, "solid"));
+
+	std::printf("registry_bench: %d boards over %d scenes (nested scenes and groups), host at %u fps, "
+		    "%d measured frames per set-up\n",
+		    kBoards, kScenes, options.fps, kFramesPerSetup);
+	std::printf("all = %d tick calls in one frame, the first of which scans (1st), ns/item = all / items; "
+		    "warm-scan = the scan run again right after, on warm caches; bare-walk = the host's enumeration "
+		    "of every scene and group with a type-id read per item; host-sum = the loaded module's ticks as "
+		    "the host's source profiler timed them, summed over the boards; times in microseconds\n",
+		    kBoards);
+	std::printf("%7s  %6s  %9s  %9s  %9s  %9s  %9s  %8s  %8s  %9s  %9s  %9s  %7s  %s\n", "items", "frames",
+		    "all(med)", "all(mean)", "all(min)", "all(max)", "1st(scan)", "other199", "ns/item", "warm-scan",
+		    "bare-walk", "host-sum", "placed", "discarded");
+	for (size_t items : {2500u, 5000u, 10000u})
+		run(items, boards, patterns);
+
+	for (obs_source_t *source : boards) {
+		obs_source_remove(source);
+		obs_source_release(source);
+	}
+	for (obs_source_t *source : patterns) {
+		obs_source_remove(source);
+		obs_source_release(source);
+	}
+	const long leaks = harness::stop();
+	return leaks == 0 ? 0 : 3;
+}

@@ -1,0 +1,142 @@
+#include "render/beneath_scan.h"
+
+#include "render/item_geometry.h"
+
+namespace {
+
+void store_board(BeneathScan &scan, obs_sceneitem_t *item)
+{
+	scan.found = true;
+	obs_sceneitem_get_draw_transform(item, &scan.board_transform);
+	const ItemGeometry geometry = compute_item_geometry(item, obs_source_get_width(scan.board_source),
+							    obs_source_get_height(scan.board_source));
+	scan.board_crop = geometry.crop;
+	scan.board_scale = geometry.scale;
+}
+
+void collect(BeneathScan &scan, obs_sceneitem_t *item, const matrix4 *parent)
+{
+	BeneathItem record;
+	if (!prepare_beneath_item(item, parent, record))
+		return;
+	// Runs inside the host's enumeration: nothing may be thrown from here.
+	try {
+		scan.items.push_back(record);
+	} catch (...) {
+		obs_source_release(record.transition);
+		obs_source_release(record.source);
+	}
+}
+
+bool crop_set(const obs_sceneitem_crop &crop)
+{
+	return crop.left != 0 || crop.top != 0 || crop.right != 0 || crop.bottom != 0;
+}
+
+} // namespace
+
+bool scan_scene_item(obs_scene_t *, obs_sceneitem_t *item, void *param)
+{
+	auto &scan = *static_cast<BeneathScan *>(param);
+	obs_source_t *source = obs_sceneitem_get_source(item);
+
+	if (scan.group_source) {
+		// The board sits in a group: stop at the group and walk it next.
+		if (source == scan.group_source) {
+			obs_sceneitem_addref(item);
+			scan.group_item = item;
+			obs_sceneitem_get_draw_transform(item, &scan.group_transform);
+			return false;
+		}
+	} else if (source == scan.board_source) {
+		store_board(scan, item);
+		return false;
+	}
+
+	collect(scan, item, nullptr);
+	return true;
+}
+
+bool scan_group_item(obs_scene_t *, obs_sceneitem_t *item, void *param)
+{
+	auto &scan = *static_cast<BeneathScan *>(param);
+	if (obs_sceneitem_get_source(item) == scan.board_source) {
+		store_board(scan, item);
+		matrix4_mul(&scan.board_transform, &scan.board_transform, &scan.group_transform);
+		return false;
+	}
+
+	collect(scan, item, &scan.group_transform);
+	return true;
+}
+
+void scan_beneath(obs_source_t *scene_source, BeneathScan &scan)
+{
+	obs_scene_enum_items(obs_scene_from_source(scene_source), scan_scene_item, &scan);
+	if (!scan.group_item)
+		return;
+	obs_sceneitem_group_enum_items(scan.group_item, scan_group_item, &scan);
+	obs_sceneitem_release(scan.group_item);
+	scan.group_item = nullptr;
+}
+
+obs_source_t *active_show_hide_transition(obs_sceneitem_t *item, bool visible)
+{
+	obs_source_t *transition = obs_sceneitem_get_transition(item, visible);
+	if (!transition || obs_transition_get_time(transition) >= 1.0f)
+		return nullptr;
+
+	// A show transition brings the item in on side B, a hide transition
+	// takes it out from side A; an empty side means it carries nothing.
+	obs_source_t *carried =
+	    obs_transition_get_source(transition, visible ? OBS_TRANSITION_SOURCE_B : OBS_TRANSITION_SOURCE_A);
+	if (!carried)
+		return nullptr;
+	obs_source_release(carried);
+	return obs_source_get_ref(transition);
+}
+
+bool prepare_beneath_item(obs_sceneitem_t *item, const matrix4 *parent, BeneathItem &record)
+{
+	const bool visible = obs_sceneitem_visible(item);
+	obs_source_t *transition = active_show_hide_transition(item, visible);
+	if (!visible && !transition)
+		return false;
+
+	obs_source_t *source = obs_source_get_ref(obs_sceneitem_get_source(item));
+	if (!source) {
+		obs_source_release(transition);
+		return false;
+	}
+
+	record = BeneathItem{};
+	record.source = source;
+	record.transition = transition;
+	obs_sceneitem_get_draw_transform(item, &record.transform);
+	if (parent)
+		matrix4_mul(&record.transform, &record.transform, parent);
+
+	const ItemGeometry geometry =
+	    compute_item_geometry(item, obs_source_get_width(source), obs_source_get_height(source));
+	record.crop = geometry.crop;
+	record.scale = geometry.scale;
+
+	record.scale_filter = obs_sceneitem_get_scale_filter(item);
+	record.blending_mode = obs_sceneitem_get_blending_mode(item);
+	record.blending_method = obs_sceneitem_get_blending_method(item);
+
+	const bool nested_scene = obs_source_get_type(source) == OBS_SOURCE_TYPE_SCENE && !obs_sceneitem_is_group(item);
+	record.via_texture = crop_set(record.crop) || record.scale_filter != OBS_SCALE_DISABLE ||
+			     record.blending_method == OBS_BLEND_METHOD_SRGB_OFF ||
+			     record.blending_mode != OBS_BLEND_NORMAL || nested_scene;
+	return true;
+}
+
+void release_beneath_items(std::vector<BeneathItem> &items)
+{
+	for (BeneathItem &record : items) {
+		obs_source_release(record.transition);
+		obs_source_release(record.source);
+	}
+	items.clear();
+}

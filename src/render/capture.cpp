@@ -1,0 +1,241 @@
+#include "render/capture.h"
+
+#include <graphics/matrix4.h>
+#include <graphics/vec3.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "board/blur_board.h"
+#include "module/log.h"
+#include "placement/profiling_report.h"
+#include "render/beneath_scan.h"
+#include "render/capture_region.h"
+#include "render/chain.h"
+#include "render/draw.h"
+#include "render/draw_item.h"
+#include "render/final_pass.h"
+#include "render/texture_pool.h"
+
+gs_color_format chain_format_for(gs_color_space space)
+{
+	switch (space) {
+	case GS_CS_SRGB_16F:
+	case GS_CS_709_EXTENDED:
+	case GS_CS_709_SCRGB:
+		return GS_RGBA16F;
+	default:
+		return GS_RGBA;
+	}
+}
+
+matrix4 board_to_canvas(const matrix4 &board_transform, const obs_sceneitem_crop &crop)
+{
+	matrix4 identity, m;
+	matrix4_identity(&identity);
+	vec3 shift;
+	vec3_set(&shift, -(float)crop.left, -(float)crop.top, 0.0f);
+	matrix4_translate3v(&m, &identity, &shift);
+	matrix4_mul(&m, &m, &board_transform);
+	return m;
+}
+
+bool visible_bounding_box(const matrix4 &m, const obs_sceneitem_crop &crop, uint32_t bw, uint32_t bh, CanvasBox &box)
+{
+	const float left = (float)crop.left, top = (float)crop.top;
+	const float right = (float)bw - (float)crop.right, bottom = (float)bh - (float)crop.bottom;
+	if (!(right > left) || !(bottom > top))
+		return false;
+	const float corners[4][2] = {{left, top}, {right, top}, {left, bottom}, {right, bottom}};
+	for (int i = 0; i < 4; ++i) {
+		vec3 p, out;
+		vec3_set(&p, corners[i][0], corners[i][1], 0.0f);
+		vec3_transform(&out, &p, &m);
+		if (i == 0) {
+			box = {out.x, out.y, out.x, out.y};
+			continue;
+		}
+		box.x0 = std::min(box.x0, out.x);
+		box.y0 = std::min(box.y0, out.y);
+		box.x1 = std::max(box.x1, out.x);
+		box.y1 = std::max(box.y1, out.y);
+	}
+	return true;
+}
+
+bool target_shows_canvas(const TargetView &view, uint32_t canvas_width, uint32_t canvas_height,
+			 gs_color_format chain_format, const matrix4 &board_transform)
+{
+	if (!view.has_target)
+		return false;
+	if (view.width != canvas_width || view.height != canvas_height)
+		return false;
+	if (view.viewport.x != 0 || view.viewport.y != 0 || view.viewport.cx != (int)canvas_width ||
+	    view.viewport.cy != (int)canvas_height)
+		return false;
+	const bool format_ok =
+	    chain_format == GS_RGBA16F ? view.format == GS_RGBA16F : (view.format == GS_RGBA || view.format == GS_BGRA);
+	if (!format_ok)
+		return false;
+	for (int i = 0; i < 4; ++i) {
+		const float *a = (&view.world.x)[i].ptr;
+		const float *b = (&board_transform.x)[i].ptr;
+		for (int j = 0; j < 4; ++j)
+			if (!(std::fabs(a[j] - b[j]) <= 0.001f))
+				return false;
+	}
+	return true;
+}
+
+namespace {
+
+// The scan's records hold references until the end of the capture,
+// whichever way it ends.
+struct ScanGuard {
+	BeneathScan &scan;
+	~ScanGuard()
+	{
+		if (scan.group_item) {
+			obs_sceneitem_release(scan.group_item);
+			scan.group_item = nullptr;
+		}
+		release_beneath_items(scan.items);
+		std::vector<BeneathItem>().swap(scan.items);
+	}
+};
+
+void log_redraw_once(BlurBoard *board, const TargetView &view, uint32_t W, uint32_t H, gs_color_format chain_format,
+		     const matrix4 &board_transform)
+{
+	if (board->redraw_logged || !profiling_is_enabled())
+		return;
+	board->redraw_logged = true;
+	const char *name = obs_source_get_name(board->source);
+	log_message(LOG_INFO,
+		    "redraw '%s': target %ux%u fmt %d (want %ux%u fmt %d), viewport %d,%d %dx%d, world "
+		    "t=(%.1f,%.1f) x=(%.3f,%.3f) / item t=(%.1f,%.1f) x=(%.3f,%.3f)",
+		    name ? name : "", view.width, view.height, (int)view.format, W, H, (int)chain_format,
+		    view.viewport.x, view.viewport.y, view.viewport.cx, view.viewport.cy, view.world.t.x,
+		    view.world.t.y, view.world.x.x, view.world.x.y, board_transform.t.x, board_transform.t.y,
+		    board_transform.x.x, board_transform.x.y);
+}
+
+} // namespace
+
+bool capture_and_chain(BlurBoard *board, const DrawSnapshot &snap, FinalPassParams &params)
+{
+	if (!snap.scene || (snap.in_group && !snap.group))
+		return false;
+	if (!obs_scene_from_source(snap.scene))
+		return false;
+
+	BeneathScan scan;
+	scan.board_source = board->source;
+	scan.group_source = snap.group;
+	ScanGuard guard{scan};
+	scan_beneath(snap.scene, scan);
+
+	const uint32_t W = obs_source_get_width(snap.scene);
+	const uint32_t H = obs_source_get_height(snap.scene);
+	if (!scan.found || W == 0 || H == 0)
+		return false;
+
+	// Where the board lies on the canvas.
+	const uint32_t bw = board->width.load();
+	const uint32_t bh = board->height.load();
+	const matrix4 M = board_to_canvas(scan.board_transform, scan.board_crop);
+	const bool emergency = snap.emergency;
+	const bool mosaic = snap.is_mosaic || emergency;
+	const float level = emergency ? 1.0f : snap.fade_level;
+	CanvasBox box;
+	if (emergency)
+		box = {0.0f, 0.0f, (float)W, (float)H};
+	else if (!visible_bounding_box(M, scan.board_crop, bw, bh, box))
+		return false;
+
+	// How far the passes read, then the 64-aligned region that holds it.
+	const Reach reach = mosaic ? mosaic_reach(box.x0, box.y0, box.x1, box.y1, emergency, snap.mosaic_size,
+						  snap.emergency_size, level, W, H)
+				   : blur_reach(box.x0, box.y0, box.x1, box.y1, snap.blur_radius, level);
+	CaptureRegion region;
+	if (!snap_capture_region(reach, box.x0, box.y0, box.x1, box.y1, W, H, region))
+		return false;
+
+	const gs_color_space space = gs_get_color_space();
+	const gs_color_format chain_format = chain_format_for(space);
+	TexturePool &pool = board->pool;
+	if (chain_format != pool.chain_format) {
+		destroy_slots(pool, kSlotCapture, kSlotMosaic);
+		pool.chain_format = chain_format;
+	}
+
+	// Copy when the target shows the canvas one to one; else draw the
+	// items beneath again.
+	TargetView view;
+	gs_texture_t *target = gs_get_render_target();
+	view.has_target = target != nullptr;
+	if (target) {
+		view.width = gs_texture_get_width(target);
+		view.height = gs_texture_get_height(target);
+		view.format = gs_texture_get_color_format(target);
+		gs_get_viewport(&view.viewport);
+		gs_matrix_get(&view.world);
+	}
+	const bool copy = !snap.force_redraw && target_shows_canvas(view, W, H, chain_format, scan.board_transform);
+	if (!copy && target && !snap.force_redraw)
+		log_redraw_once(board, view, W, H, chain_format, scan.board_transform);
+
+	gs_texrender_t *capture = ensure_slot(pool, kSlotCapture, copy ? view.format : chain_format);
+	if (!capture)
+		return false;
+	gs_texrender_reset(capture);
+	if (!gs_texrender_begin_with_color_space(capture, (uint32_t)region.width, (uint32_t)region.height, space))
+		return false;
+
+	if (copy) {
+		// The begin only sized the texture; the pixels come from the target.
+		gs_texrender_end(capture);
+		gs_texture_t *texture = gs_texrender_get_texture(capture);
+		if (texture) {
+			const uint32_t cw = std::min(W - (uint32_t)region.x0, (uint32_t)region.width);
+			const uint32_t ch = std::min(H - (uint32_t)region.y0, (uint32_t)region.height);
+			gs_copy_texture_region(texture, 0, 0, target, (uint32_t)region.x0, (uint32_t)region.y0, cw, ch);
+		}
+	} else {
+		vec4 clear_color;
+		vec4_zero(&clear_color);
+		gs_clear(GS_CLEAR_COLOR, &clear_color, 0.0f, 0);
+		gs_ortho((float)region.x0, (float)(region.x0 + region.width), (float)region.y0,
+			 (float)(region.y0 + region.height), -100.0f, 100.0f);
+		gs_blend_state_push();
+		gs_reset_blend_state();
+		for (const BeneathItem &item : scan.items)
+			draw_beneath_item(board, item);
+		gs_blend_state_pop();
+		gs_texrender_end(capture);
+	}
+	board->capture_method.exchange(copy ? CaptureMethod::Copy : CaptureMethod::Redraw);
+
+	ChainInput input;
+	input.snapshot = &snap;
+	input.canvas_width = W;
+	input.canvas_height = H;
+	input.board_width = bw;
+	input.board_height = bh;
+	input.crop = scan.board_crop;
+	input.board_to_canvas = M;
+	input.bx0 = box.x0;
+	input.by0 = box.y0;
+	input.bx1 = box.x1;
+	input.by1 = box.y1;
+	input.mosaic = mosaic;
+	input.emergency = emergency;
+	input.levels = reach.levels;
+	input.sigma = reach.sigma;
+	input.cell = reach.cell;
+	input.region = region;
+	input.chain_format = chain_format;
+	input.space = space;
+	input.pool = &pool;
+	return run_chain(input, params);
+}

@@ -1,0 +1,228 @@
+#include "render/draw_item.h"
+
+#include <graphics/matrix4.h>
+
+#include <cmath>
+
+#include "board/blur_board.h"
+#include "render/beneath_scan.h"
+#include "render/board_effect.h"
+#include "render/item_geometry.h"
+#include "render/texture_pool.h"
+
+const BlendRow kBlendRows[kBlendModes] = {
+    // normal
+    {GS_BLEND_ONE, GS_BLEND_ONE, GS_BLEND_INVSRCALPHA, GS_BLEND_INVSRCALPHA, GS_BLEND_OP_ADD},
+    // additive
+    {GS_BLEND_ONE, GS_BLEND_ONE, GS_BLEND_ONE, GS_BLEND_ONE, GS_BLEND_OP_ADD},
+    // subtract
+    {GS_BLEND_ONE, GS_BLEND_ONE, GS_BLEND_ONE, GS_BLEND_ONE, GS_BLEND_OP_REVERSE_SUBTRACT},
+    // screen
+    {GS_BLEND_ONE, GS_BLEND_ONE, GS_BLEND_INVSRCCOLOR, GS_BLEND_INVSRCALPHA, GS_BLEND_OP_ADD},
+    // multiply
+    {GS_BLEND_DSTCOLOR, GS_BLEND_DSTALPHA, GS_BLEND_INVSRCALPHA, GS_BLEND_INVSRCALPHA, GS_BLEND_OP_ADD},
+    // lighten
+    {GS_BLEND_ONE, GS_BLEND_ONE, GS_BLEND_ONE, GS_BLEND_ONE, GS_BLEND_OP_MAX},
+    // darken
+    {GS_BLEND_ONE, GS_BLEND_ONE, GS_BLEND_ONE, GS_BLEND_ONE, GS_BLEND_OP_MIN},
+};
+
+const BlendRow &blend_row(int mode)
+{
+	if (mode < 0)
+		mode = 0;
+	if (mode >= kBlendModes)
+		mode = kBlendModes - 1;
+	return kBlendRows[mode];
+}
+
+namespace {
+
+bool wide_space(gs_color_space space)
+{
+	return space == GS_CS_SRGB_16F || space == GS_CS_709_EXTENDED || space == GS_CS_709_SCRGB;
+}
+
+enum class SpaceKind { Sdr, Extended, Scrgb };
+
+SpaceKind kind_of(gs_color_space space)
+{
+	if (space == GS_CS_709_EXTENDED)
+		return SpaceKind::Extended;
+	if (space == GS_CS_709_SCRGB)
+		return SpaceKind::Scrgb;
+	return SpaceKind::Sdr;
+}
+
+void draw_direct(obs_source_t *what, const BeneathItem &record)
+{
+	const bool previous = gs_set_linear_srgb(true);
+	gs_matrix_push();
+	gs_matrix_mul(&record.transform);
+	obs_source_video_render(what);
+	gs_matrix_pop();
+	gs_set_linear_srgb(previous);
+}
+
+void set_vec2(gs_effect_t *effect, const char *name, float x, float y)
+{
+	gs_eparam_t *param = gs_effect_get_param_by_name(effect, name);
+	if (!param)
+		return;
+	vec2 value;
+	vec2_set(&value, x, y);
+	gs_effect_set_vec2(param, &value);
+}
+
+} // namespace
+
+DrawTechnique select_draw_technique(gs_color_space target_space, gs_color_space source_space, bool upscale)
+{
+	const SpaceKind source = kind_of(source_space);
+	const SpaceKind target = kind_of(target_space);
+	const float white = obs_get_video_sdr_white_level();
+
+	bool multiply = false;
+	bool tonemap = false;
+	float multiplier = 1.0f;
+	switch (source) {
+	case SpaceKind::Sdr:
+		if (target == SpaceKind::Scrgb) {
+			multiply = true;
+			multiplier = white / 80.0f;
+		}
+		break;
+	case SpaceKind::Extended:
+		if (target == SpaceKind::Sdr) {
+			tonemap = true;
+		} else if (target == SpaceKind::Scrgb) {
+			multiply = true;
+			multiplier = white / 80.0f;
+		}
+		break;
+	case SpaceKind::Scrgb:
+		if (target != SpaceKind::Scrgb) {
+			multiply = true;
+			tonemap = target == SpaceKind::Sdr;
+			multiplier = 80.0f / white;
+		}
+		break;
+	}
+
+	static const char *const names[2][2][2] = {
+	    // [upscale][multiply][tonemap]
+	    {{"Draw", "DrawTonemap"}, {"DrawMultiply", "DrawMultiplyTonemap"}},
+	    {{"DrawUpscale", "DrawUpscaleTonemap"}, {"DrawUpscaleMultiply", "DrawUpscaleMultiplyTonemap"}},
+	};
+	return {names[upscale][multiply][tonemap], multiplier};
+}
+
+ItemFilter select_item_filter(obs_scale_type filter, float sx, float sy)
+{
+	ItemFilter choice;
+	if (filter == OBS_SCALE_DISABLE)
+		return choice;
+	if (filter == OBS_SCALE_POINT) {
+		choice.point_sampler = true;
+		return choice;
+	}
+	if (fabsf(sx - 1.0f) <= 0.0001f && fabsf(sy - 1.0f) <= 0.0001f)
+		return choice;
+
+	// The scale keeps its sign: a flipped item always takes the low-res path.
+	choice.base_dimensions = true;
+	if (sx < 0.5f || sy < 0.5f)
+		choice.effect = OBS_EFFECT_BILINEAR_LOWRES;
+	else if (filter == OBS_SCALE_BICUBIC)
+		choice.effect = OBS_EFFECT_BICUBIC;
+	else if (filter == OBS_SCALE_LANCZOS)
+		choice.effect = OBS_EFFECT_LANCZOS;
+	else if (filter == OBS_SCALE_AREA) {
+		choice.effect = OBS_EFFECT_AREA;
+		choice.upscale = sx >= 1.0f && sy >= 1.0f;
+	}
+	return choice;
+}
+
+void draw_beneath_item(BlurBoard *board, const BeneathItem &record)
+{
+	obs_source_t *what = record.transition ? record.transition : record.source;
+	const uint32_t width = obs_source_get_width(record.source);
+	const uint32_t height = obs_source_get_height(record.source);
+	if (record.transition)
+		obs_transition_set_size(record.transition, width, height);
+
+	if (!record.via_texture) {
+		draw_direct(what, record);
+		return;
+	}
+	if (!width || !height)
+		return;
+
+	const gs_color_space target_space = gs_get_color_space();
+	const gs_color_space source_space = obs_source_get_color_space(record.source, 1, &target_space);
+	gs_texrender_t *scratch = wide_space(source_space) ? ensure_slot(board->pool, kSlotItem16F, GS_RGBA16F)
+							   : ensure_slot(board->pool, kSlotItem8, GS_RGBA);
+	if (!scratch)
+		return;
+
+	const uint32_t cx = cropped_size(width, (uint32_t)record.crop.left, (uint32_t)record.crop.right);
+	const uint32_t cy = cropped_size(height, (uint32_t)record.crop.top, (uint32_t)record.crop.bottom);
+	// Edges that add up to exactly the size leave nothing to show.
+	if (!cx || !cy)
+		return;
+
+	gs_texrender_reset(scratch);
+	if (!gs_texrender_begin_with_color_space(scratch, cx, cy, source_space))
+		return;
+	vec4 clear_color;
+	vec4_zero(&clear_color);
+	gs_clear(GS_CLEAR_COLOR, &clear_color, 0.0f, 0);
+	gs_ortho(0.0f, (float)width, 0.0f, (float)height, -100.0f, 100.0f);
+	gs_matrix_scale3f((float)width / (float)cx, (float)height / (float)cy, 1.0f);
+	gs_matrix_translate3f(-(float)record.crop.left, -(float)record.crop.top, 0.0f);
+	obs_source_video_render(what);
+	gs_texrender_end(scratch);
+
+	gs_texture_t *texture = gs_texrender_get_texture(scratch);
+	if (!texture)
+		return;
+
+	const ItemFilter filter = select_item_filter(record.scale_filter, record.scale.x, record.scale.y);
+	gs_effect_t *effect = obs_get_base_effect(filter.effect);
+	if (!effect)
+		return;
+	if (filter.point_sampler) {
+		gs_eparam_t *image = gs_effect_get_param_by_name(effect, "image");
+		if (image)
+			gs_effect_set_next_sampler(image, board_effect.point_sampler);
+	}
+	if (filter.base_dimensions) {
+		const float tw = (float)gs_texture_get_width(texture);
+		const float th = (float)gs_texture_get_height(texture);
+		set_vec2(effect, "base_dimension", tw, th);
+		set_vec2(effect, "base_dimension_i", 1.0f / tw, 1.0f / th);
+	}
+
+	const DrawTechnique technique = select_draw_technique(target_space, source_space, filter.upscale);
+	gs_eparam_t *multiplier = gs_effect_get_param_by_name(effect, "multiplier");
+	if (multiplier)
+		gs_effect_set_float(multiplier, technique.multiplier);
+
+	const bool previous = gs_set_linear_srgb(record.blending_method != OBS_BLEND_METHOD_SRGB_OFF);
+	gs_matrix_push();
+	gs_matrix_mul(&record.transform);
+
+	const BlendRow &blend = blend_row((int)record.blending_mode);
+	gs_blend_state_push();
+	gs_blend_function_separate((gs_blend_type)blend.src_color, (gs_blend_type)blend.dst_color,
+				   (gs_blend_type)blend.src_alpha, (gs_blend_type)blend.dst_alpha);
+	gs_blend_op((gs_blend_op_type)blend.op);
+
+	while (gs_effect_loop(effect, technique.name))
+		obs_source_draw(texture, 0, 0, 0, 0, false);
+
+	gs_blend_state_pop();
+	gs_matrix_pop();
+	gs_set_linear_srgb(previous);
+}

@@ -1,0 +1,51 @@
+#include "render/final_pass.h"
+
+#include "render/board_effect.h"
+
+void draw_final_composite(const FinalPassParams &params)
+{
+	BoardEffect &fx = board_effect;
+	if (!fx.effect || !params.image)
+		return;
+
+	gs_effect_set_texture_srgb(fx.image, params.image);
+	gs_effect_set_vec2(fx.uv_min, &params.uv_min);
+	gs_effect_set_vec2(fx.uv_max, &params.uv_max);
+	gs_effect_set_vec2(fx.cap_origin, &params.cap_origin);
+	gs_effect_set_vec2(fx.cap_inv_size, &params.cap_inv_size);
+	gs_effect_set_vec2(fx.grid_origin, &params.grid_origin);
+	gs_effect_set_vec2(fx.grid_dim, &params.grid_dim);
+	gs_effect_set_float(fx.cell_size, params.cell_size);
+	gs_effect_set_vec2(fx.pos_origin, &params.pos_origin);
+	gs_effect_set_vec2(fx.pos_du, &params.pos_du);
+	gs_effect_set_vec2(fx.pos_dv, &params.pos_dv);
+
+	const char *technique = params.mosaic ? "FinalMosaic" : "FinalBlur";
+	if (params.shaped) {
+		gs_effect_set_texture_srgb(fx.orig, params.orig);
+		gs_effect_set_vec2(fx.orig_uv_min, &params.orig_uv_min);
+		gs_effect_set_vec2(fx.orig_uv_max, &params.orig_uv_max);
+		gs_effect_set_vec2(fx.board_size, &params.board_size);
+		gs_effect_set_vec4(fx.shape_rect, &params.shape_rect);
+		gs_effect_set_float(fx.shape_kind, params.shape_kind);
+		gs_effect_set_float(fx.feather, params.feather);
+		technique = params.mosaic ? "FinalMosaicShaped" : "FinalBlurShaped";
+	}
+
+	// Blending off: the composite replaces what lies under the quad; the
+	// shaped techniques mix the untouched capture back in themselves.
+	gs_blend_state_push();
+	gs_enable_blending(false);
+	const bool previous_srgb = gs_framebuffer_srgb_enabled();
+	gs_enable_framebuffer_srgb(true);
+	if (params.use_transform) {
+		gs_matrix_push();
+		gs_matrix_mul(&params.transform);
+	}
+	while (gs_effect_loop(fx.effect, technique))
+		gs_draw_quadf(nullptr, 0, params.quad_width, params.quad_height);
+	if (params.use_transform)
+		gs_matrix_pop();
+	gs_enable_framebuffer_srgb(previous_srgb);
+	gs_blend_state_pop();
+}

@@ -1,0 +1,448 @@
+// The arithmetic of the capture and the chain: reach, region, levels,
+// sigma, grid, clamp boxes and the composite's placement.
+#include <obs.h>
+#include <graphics/matrix4.h>
+#include <graphics/vec3.h>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+#include "render/capture.h"
+#include "render/capture_region.h"
+#include "render/chain.h"
+#include "render/draw.h"
+#include "render/final_pass.h"
+
+namespace {
+
+matrix4 translation(float x, float y)
+{
+	matrix4 m;
+	matrix4_identity(&m);
+	m.t.x = x;
+	m.t.y = y;
+	return m;
+}
+
+// Rotation about the origin, then a move: what the host builds for an item
+// at (x, y) with its top-left alignment.
+matrix4 rotated(float degrees, float scale, float x, float y)
+{
+	const float a = degrees * float(M_PI) / 180.0f;
+	matrix4 m;
+	matrix4_identity(&m);
+	m.x.x = scale * cosf(a);
+	m.x.y = scale * sinf(a);
+	m.y.x = -scale * sinf(a);
+	m.y.y = scale * cosf(a);
+	m.t.x = x;
+	m.t.y = y;
+	return m;
+}
+
+TEST(Reach, BlurRadius20AtFullLevelCapturesTheAlignedRegion)
+{
+	const Reach reach = blur_reach(100, 100, 740, 460, 20.0f, 1.0f);
+	ASSERT_TRUE(reach.ok);
+	EXPECT_FLOAT_EQ(reach.sigma, 10.0f);
+	EXPECT_EQ(reach.levels, 2);
+	// margin 34 = ceil(3 sigma) + 2^L
+	EXPECT_FLOAT_EQ(reach.rx0, 66.0f);
+	EXPECT_FLOAT_EQ(reach.ry0, 66.0f);
+	EXPECT_FLOAT_EQ(reach.rx1, 774.0f);
+	EXPECT_FLOAT_EQ(reach.ry1, 494.0f);
+
+	CaptureRegion region;
+	ASSERT_TRUE(snap_capture_region(reach, 100, 100, 740, 460, 1920, 1080, region));
+	EXPECT_EQ(region.x0, 64);
+	EXPECT_EQ(region.y0, 64);
+	EXPECT_EQ(region.width, 768);
+	EXPECT_EQ(region.height, 448);
+	EXPECT_FLOAT_EQ(region.valid_x0, 64.0f);
+	EXPECT_FLOAT_EQ(region.valid_y0, 64.0f);
+	EXPECT_FLOAT_EQ(region.valid_x1, 832.0f);
+	EXPECT_FLOAT_EQ(region.valid_y1, 512.0f);
+}
+
+TEST(Reach, BlurTooWeakToShowDrawsNothing)
+{
+	// 20 * 0.07^2 * 0.5 = 0.049
+	const Reach weak = blur_reach(100, 100, 740, 460, 20.0f, 0.07f);
+	EXPECT_FALSE(weak.ok);
+	CaptureRegion region;
+	EXPECT_FALSE(snap_capture_region(weak, 100, 100, 740, 460, 1920, 1080, region));
+	EXPECT_FALSE(blur_reach(0, 0, 10, 10, 0.0f, 1.0f).ok);
+	EXPECT_TRUE(blur_reach(0, 0, 10, 10, 0.1f, 1.0f).ok); // sigma exactly 0.05
+}
+
+TEST(Reach, BlurLevelsFollowSigma)
+{
+	EXPECT_EQ(blur_reach(0, 0, 1, 1, 2.0f, 1.0f).levels, 0); // sigma 1
+	EXPECT_EQ(blur_reach(0, 0, 1, 1, 8.0f, 1.0f).levels, 1); // sigma 4
+	EXPECT_EQ(blur_reach(0, 0, 1, 1, 500.0f, 1.0f).levels, 6); // sigma 250
+	EXPECT_EQ(blur_reach(0, 0, 1, 1, 500.0f, 0.5f).levels, 4); // sigma 62.5
+	EXPECT_FLOAT_EQ(level_sigma(250.0f, 6), 3.90625f);
+	EXPECT_FLOAT_EQ(level_sigma(10.0f, 2), 2.5f);
+	EXPECT_FLOAT_EQ(level_sigma(1.0f, 0), 1.0f);
+	EXPECT_FLOAT_EQ(level_sigma(0.01f, 0), 0.05f);
+	// From sigma 4 on, the smallest level's sigma stays within 2..4 texels
+	// (the 25 taps of the Blur pass cover three sigmas).
+	for (float sigma = 4.0f; sigma <= 256.0f; sigma *= 1.07f) {
+		const Reach r = blur_reach(0, 0, 1, 1, sigma * 2.0f, 1.0f);
+		const float s = level_sigma(r.sigma, r.levels);
+		EXPECT_GE(s, 2.0f) << sigma;
+		EXPECT_LE(s, 4.0f) << sigma;
+	}
+}
+
+TEST(Reach, MosaicCellsGrowWithTheSquareOfTheLevel)
+{
+	Reach full = mosaic_reach(0, 0, 100, 100, false, 24.0f, 6.0f, 1.0f, 1920, 1080);
+	EXPECT_FLOAT_EQ(full.cell, 24.0f);
+	EXPECT_EQ(full.levels, 2);
+	Reach half = mosaic_reach(0, 0, 100, 100, false, 24.0f, 6.0f, 0.5f, 1920, 1080);
+	EXPECT_FLOAT_EQ(half.cell, 6.75f);
+	EXPECT_EQ(half.levels, 0);
+	Reach start = mosaic_reach(0, 0, 100, 100, false, 24.0f, 6.0f, 0.001f, 1920, 1080);
+	EXPECT_NEAR(start.cell, 1.0f, 1e-4f);
+	EXPECT_EQ(start.levels, 0);
+	EXPECT_TRUE(start.ok);
+	// The region is the box widened to whole cells from the canvas origin.
+	Reach r = mosaic_reach(30, 50, 130, 70, false, 24.0f, 6.0f, 1.0f, 1920, 1080);
+	EXPECT_FLOAT_EQ(r.rx0, 24.0f);
+	EXPECT_FLOAT_EQ(r.ry0, 48.0f);
+	EXPECT_FLOAT_EQ(r.rx1, 144.0f);
+	EXPECT_FLOAT_EQ(r.ry1, 72.0f);
+}
+
+TEST(Reach, EmergencyCellsFollowTheShorterCanvasSide)
+{
+	Reach r = mosaic_reach(0, 0, 1920, 1080, true, 24.0f, 6.0f, 0.0f, 1920, 1080);
+	EXPECT_NEAR(r.cell, 64.8f, 1e-4f);
+	EXPECT_EQ(r.levels, 4);
+	CaptureRegion region;
+	ASSERT_TRUE(snap_capture_region(r, 0, 0, 1920, 1080, 1920, 1080, region));
+	EXPECT_EQ(region.x0, 0);
+	EXPECT_EQ(region.y0, 0);
+	EXPECT_EQ(region.width, 1920);
+	EXPECT_EQ(region.height, 1088);
+	EXPECT_FLOAT_EQ(region.valid_x1, 1920.0f);
+	EXPECT_FLOAT_EQ(region.valid_y1, 1080.0f);
+
+	// Never under 2 pixels, however small the canvas.
+	EXPECT_FLOAT_EQ(mosaic_reach(0, 0, 8, 8, true, 24.0f, 0.5f, 1.0f, 8, 8).cell, 2.0f);
+}
+
+TEST(Region, PartlyOffTheCanvasKeepsOnlyThePartInside)
+{
+	const Reach r = blur_reach(-300, -200, 100, 60, 10.0f, 1.0f); // margin 15 + 2
+	CaptureRegion region;
+	ASSERT_TRUE(snap_capture_region(r, -300, -200, 100, 60, 640, 360, region));
+	EXPECT_EQ(region.x0, 0);
+	EXPECT_EQ(region.y0, 0);
+	EXPECT_EQ(region.width, 128);
+	EXPECT_EQ(region.height, 128);
+	EXPECT_FLOAT_EQ(region.valid_x1, 128.0f);
+
+	// Near the far corner the region runs past the canvas; valid does not.
+	const Reach far = blur_reach(600, 330, 700, 400, 10.0f, 1.0f);
+	ASSERT_TRUE(snap_capture_region(far, 600, 330, 700, 400, 640, 360, region));
+	EXPECT_EQ(region.x0, 576);
+	EXPECT_EQ(region.y0, 256);
+	EXPECT_EQ(region.width, 64);
+	EXPECT_EQ(region.height, 128);
+	EXPECT_FLOAT_EQ(region.valid_x1, 640.0f);
+	EXPECT_FLOAT_EQ(region.valid_y1, 360.0f);
+}
+
+TEST(Region, WhollyOffTheCanvasCapturesNothing)
+{
+	CaptureRegion region;
+	// The reach touches the canvas but the board does not.
+	const Reach r = blur_reach(-50, 10, -1, 60, 40.0f, 1.0f);
+	EXPECT_GT(r.rx1, 0.0f);
+	EXPECT_FALSE(snap_capture_region(r, -50, 10, -1, 60, 640, 360, region));
+	const Reach beyond = blur_reach(700, 10, 800, 60, 4.0f, 1.0f);
+	EXPECT_FALSE(snap_capture_region(beyond, 700, 10, 800, 60, 640, 360, region));
+	const Reach below = mosaic_reach(10, 400, 60, 500, false, 24.0f, 6.0f, 1.0f, 640, 360);
+	EXPECT_FALSE(snap_capture_region(below, 10, 400, 60, 500, 640, 360, region));
+	// A degenerate transform's infinities never make a region.
+	const Reach inf = blur_reach(-INFINITY, 0, INFINITY, 10, 20.0f, 1.0f);
+	EXPECT_FALSE(snap_capture_region(inf, -INFINITY, 0, INFINITY, 10, 640, 360, region));
+}
+
+TEST(Region, IsAlwaysAlignedToSixtyFourAndCoversTheClampedReach)
+{
+	std::mt19937 random(7);
+	std::uniform_real_distribution<float> pos(-400.0f, 2200.0f), size(1.0f, 900.0f), radius(0.2f, 500.0f);
+	int made = 0;
+	for (int i = 0; i < 2000; ++i) {
+		const float x0 = pos(random), y0 = pos(random) * 0.5f;
+		const float x1 = x0 + size(random), y1 = y0 + size(random);
+		const Reach r = (i & 1) ? blur_reach(x0, y0, x1, y1, radius(random), 1.0f)
+					: mosaic_reach(x0, y0, x1, y1, false, radius(random), 6.0f, 1.0f, 1920, 1080);
+		CaptureRegion c;
+		if (!snap_capture_region(r, x0, y0, x1, y1, 1920, 1080, c))
+			continue;
+		++made;
+		EXPECT_EQ(c.x0 % 64, 0);
+		EXPECT_EQ(c.y0 % 64, 0);
+		EXPECT_EQ(c.width % 64, 0);
+		EXPECT_EQ(c.height % 64, 0);
+		EXPECT_GE(c.x0, 0);
+		EXPECT_GE(c.y0, 0);
+		EXPECT_GE(c.width, 64);
+		EXPECT_GE(c.height, 64);
+		EXPECT_LE(c.valid_x0, std::max(0.0f, r.rx0));
+		EXPECT_LE(c.valid_y0, std::max(0.0f, r.ry0));
+		EXPECT_GE(c.valid_x1, std::min(1920.0f, r.rx1));
+		EXPECT_GE(c.valid_y1, std::min(1080.0f, r.ry1));
+		EXPECT_LE(c.valid_x1, 1920.0f);
+		EXPECT_LE(c.valid_y1, 1080.0f);
+		// Six halvings always leave whole texels.
+		EXPECT_EQ((c.width >> 6) << 6, c.width);
+	}
+	EXPECT_GT(made, 500);
+}
+
+TEST(Chain, ClampBoxesOfTheExampleBoard)
+{
+	CaptureRegion region;
+	region.x0 = 64;
+	region.y0 = 64;
+	region.width = 768;
+	region.height = 448;
+	region.valid_x0 = 64;
+	region.valid_y0 = 64;
+	region.valid_x1 = 832;
+	region.valid_y1 = 512;
+	const UvBox box = region_uv_clamp(region, 192, 112);
+	EXPECT_FLOAT_EQ(box.min.x, 0.5f / 192.0f);
+	EXPECT_FLOAT_EQ(box.min.y, 0.5f / 112.0f);
+	EXPECT_FLOAT_EQ(box.max.x, 1.0f - 0.5f / 192.0f);
+	EXPECT_FLOAT_EQ(box.max.y, 1.0f - 0.5f / 112.0f);
+
+	// Only the part inside the canvas may be read.
+	region.x0 = 0;
+	region.y0 = 0;
+	region.width = 1920;
+	region.height = 1088;
+	region.valid_x0 = region.valid_y0 = 0;
+	region.valid_x1 = 1920;
+	region.valid_y1 = 1080;
+	const UvBox level4 = region_uv_clamp(region, 120, 68);
+	EXPECT_FLOAT_EQ(level4.max.y, 1080.0f / 1088.0f - 0.5f / 68.0f);
+}
+
+TEST(Chain, MosaicGridAndReduceTechnique)
+{
+	// Emergency cover on 1920 x 1080 at 6 %: 30 x 17 cells from the origin.
+	const MosaicGrid e = mosaic_grid(0, 0, 1920, 1080, 64.8f);
+	EXPECT_EQ(e.gx, 0);
+	EXPECT_EQ(e.gy, 0);
+	EXPECT_EQ(e.nx, 30);
+	EXPECT_EQ(e.ny, 17);
+	EXPECT_FALSE(reduce_with_points(64.8f, 4)); // 4.05 texels a cell
+	EXPECT_FALSE(reduce_with_points(24.0f, 2)); // 6 texels
+	EXPECT_TRUE(reduce_with_points(16.0f, 2)); // exactly 4
+	EXPECT_TRUE(reduce_with_points(1.01f, 0));
+
+	const MosaicGrid g = mosaic_grid(30, 50, 130, 70, 24.0f);
+	EXPECT_EQ(g.gx, 1);
+	EXPECT_EQ(g.gy, 2);
+	EXPECT_EQ(g.nx, 5);
+	EXPECT_EQ(g.ny, 1);
+	// A board narrower than one cell still gets one.
+	const MosaicGrid thin = mosaic_grid(48, 48, 48, 48, 24.0f);
+	EXPECT_EQ(thin.nx, 1);
+	EXPECT_EQ(thin.ny, 1);
+}
+
+ChainInput input_for(const DrawSnapshot &snap, const matrix4 &m, uint32_t bw, uint32_t bh)
+{
+	ChainInput in;
+	in.snapshot = &snap;
+	in.canvas_width = 1920;
+	in.canvas_height = 1080;
+	in.board_width = bw;
+	in.board_height = bh;
+	in.board_to_canvas = m;
+	in.emergency = snap.emergency;
+	in.mosaic = snap.is_mosaic || snap.emergency;
+	return in;
+}
+
+TEST(Composite, PlainBoardMapsItsQuadToTheCanvas)
+{
+	DrawSnapshot snap;
+	FinalPassParams p;
+	ASSERT_TRUE(place_composite(input_for(snap, translation(100, 100), 640, 360), p));
+	EXPECT_FLOAT_EQ(p.pos_origin.x, 100.0f);
+	EXPECT_FLOAT_EQ(p.pos_origin.y, 100.0f);
+	EXPECT_FLOAT_EQ(p.pos_du.x, 640.0f);
+	EXPECT_FLOAT_EQ(p.pos_du.y, 0.0f);
+	EXPECT_FLOAT_EQ(p.pos_dv.x, 0.0f);
+	EXPECT_FLOAT_EQ(p.pos_dv.y, 360.0f);
+	EXPECT_FLOAT_EQ(p.quad_width, 640.0f);
+	EXPECT_FLOAT_EQ(p.quad_height, 360.0f);
+	EXPECT_FALSE(p.use_transform);
+	EXPECT_FALSE(p.shaped); // rectangle, feather 0
+}
+
+TEST(Composite, EmergencyCoverUndoesTheBoardTransform)
+{
+	DrawSnapshot snap;
+	snap.emergency = true;
+	snap.is_ellipse = true; // never shaped
+	const matrix4 m = rotated(45.0f, 0.3f, 900, 500);
+	FinalPassParams p;
+	ASSERT_TRUE(place_composite(input_for(snap, m, 100, 50), p));
+	EXPECT_TRUE(p.use_transform);
+	EXPECT_FALSE(p.shaped);
+	EXPECT_FLOAT_EQ(p.quad_width, 1920.0f);
+	EXPECT_FLOAT_EQ(p.quad_height, 1080.0f);
+	EXPECT_FLOAT_EQ(p.pos_du.x, 1920.0f);
+	EXPECT_FLOAT_EQ(p.pos_dv.y, 1080.0f);
+	// Pushed in front of the item's transform the quad lands on the canvas.
+	matrix4 product;
+	matrix4_mul(&product, &p.transform, &m);
+	const float corners[4][2] = {{0, 0}, {1920, 0}, {0, 1080}, {1920, 1080}};
+	for (const auto &c : corners) {
+		vec3 v, out;
+		vec3_set(&v, c[0], c[1], 0.0f);
+		vec3_transform(&out, &v, &product);
+		EXPECT_NEAR(out.x, c[0], 0.05f);
+		EXPECT_NEAR(out.y, c[1], 0.05f);
+	}
+
+	matrix4 singular;
+	matrix4_identity(&singular);
+	singular.x.x = 0.0f;
+	EXPECT_FALSE(place_composite(input_for(snap, singular, 100, 50), p));
+}
+
+TEST(Composite, ShapeLivesInCanvasPixelsAlongTheBoardEdges)
+{
+	DrawSnapshot snap;
+	snap.feather = 10.0f;
+	matrix4 m = translation(50, 60);
+	m.x.x = 2.0f;
+	m.y.y = 2.0f;
+	FinalPassParams p;
+	ChainInput in = input_for(snap, m, 300, 200);
+	ASSERT_TRUE(place_composite(in, p));
+	EXPECT_TRUE(p.shaped);
+	EXPECT_FLOAT_EQ(p.shape_kind, 0.0f);
+	EXPECT_FLOAT_EQ(p.board_size.x, 600.0f);
+	EXPECT_FLOAT_EQ(p.board_size.y, 400.0f);
+	EXPECT_FLOAT_EQ(p.feather, 10.0f); // stays in canvas pixels
+
+	// The crop's visible rectangle, and feather limited to half its
+	// smaller side: 15 visible pixels high allow 7.5.
+	snap.is_ellipse = true;
+	in = input_for(snap, translation(0, 0), 300, 200);
+	in.crop = {10, 100, 20, 85};
+	ASSERT_TRUE(place_composite(in, p));
+	EXPECT_FLOAT_EQ(p.shape_kind, 1.0f);
+	EXPECT_FLOAT_EQ(p.shape_rect.x, 10.0f);
+	EXPECT_FLOAT_EQ(p.shape_rect.y, 100.0f);
+	EXPECT_FLOAT_EQ(p.shape_rect.z, 280.0f);
+	EXPECT_FLOAT_EQ(p.shape_rect.w, 115.0f);
+	EXPECT_FLOAT_EQ(p.feather, 7.5f);
+
+	// Rotation keeps lengths: a 45 degree board's frame is its own size.
+	in = input_for(snap, rotated(45.0f, 1.0f, 500, 100), 300, 200);
+	ASSERT_TRUE(place_composite(in, p));
+	EXPECT_NEAR(p.board_size.x, 300.0f, 1e-3f);
+	EXPECT_NEAR(p.board_size.y, 200.0f, 1e-3f);
+}
+
+TEST(BoardPlacement, CropAndTransformGiveTheVisibleBox)
+{
+	const obs_sceneitem_crop crop = {10, 20, 30, 40};
+	const matrix4 m = board_to_canvas(translation(100, 50), crop);
+	CanvasBox box;
+	ASSERT_TRUE(visible_bounding_box(m, crop, 200, 100, box));
+	// The visible part's top-left corner sits at the item's position.
+	EXPECT_FLOAT_EQ(box.x0, 100.0f);
+	EXPECT_FLOAT_EQ(box.y0, 50.0f);
+	EXPECT_FLOAT_EQ(box.x1, 260.0f);
+	EXPECT_FLOAT_EQ(box.y1, 90.0f);
+
+	const obs_sceneitem_crop all = {100, 0, 100, 0};
+	EXPECT_FALSE(visible_bounding_box(board_to_canvas(translation(0, 0), all), all, 200, 100, box));
+
+	ASSERT_TRUE(visible_bounding_box(rotated(90.0f, 1.0f, 300, 0), {}, 200, 100, box));
+	EXPECT_NEAR(box.x0, 200.0f, 1e-3f);
+	EXPECT_NEAR(box.x1, 300.0f, 1e-3f);
+	EXPECT_NEAR(box.y0, 0.0f, 1e-3f);
+	EXPECT_NEAR(box.y1, 200.0f, 1e-3f);
+}
+
+TEST(CopyOrRedraw, ChainFormatFollowsTheColourSpace)
+{
+	EXPECT_EQ(chain_format_for(GS_CS_SRGB), GS_RGBA);
+	EXPECT_EQ(chain_format_for(GS_CS_SRGB_16F), GS_RGBA16F);
+	EXPECT_EQ(chain_format_for(GS_CS_709_EXTENDED), GS_RGBA16F);
+	EXPECT_EQ(chain_format_for(GS_CS_709_SCRGB), GS_RGBA16F);
+}
+
+TEST(CopyOrRedraw, CopiesOnlyWhenTheTargetShowsTheCanvasOneToOne)
+{
+	const matrix4 item = rotated(10.0f, 1.5f, 40, 30);
+	TargetView view;
+	view.has_target = true;
+	view.width = 1920;
+	view.height = 1080;
+	view.format = GS_RGBA;
+	view.viewport = {0, 0, 1920, 1080};
+	view.world = item;
+	EXPECT_TRUE(target_shows_canvas(view, 1920, 1080, GS_RGBA, item));
+	TargetView bgra = view;
+	bgra.format = GS_BGRA;
+	EXPECT_TRUE(target_shows_canvas(bgra, 1920, 1080, GS_RGBA, item));
+
+	TargetView v = view;
+	v.has_target = false;
+	EXPECT_FALSE(target_shows_canvas(v, 1920, 1080, GS_RGBA, item));
+	v = view;
+	v.width = 1280;
+	EXPECT_FALSE(target_shows_canvas(v, 1920, 1080, GS_RGBA, item));
+	v = view;
+	v.viewport = {10, 0, 1920, 1080};
+	EXPECT_FALSE(target_shows_canvas(v, 1920, 1080, GS_RGBA, item));
+	v = view;
+	v.viewport = {0, 0, 960, 540};
+	EXPECT_FALSE(target_shows_canvas(v, 1920, 1080, GS_RGBA, item));
+	v = view;
+	v.format = GS_RGBA16F;
+	EXPECT_FALSE(target_shows_canvas(v, 1920, 1080, GS_RGBA, item));
+	EXPECT_TRUE(target_shows_canvas(v, 1920, 1080, GS_RGBA16F, item));
+	EXPECT_FALSE(target_shows_canvas(view, 1920, 1080, GS_RGBA16F, item));
+	v = view;
+	v.format = GS_R10G10B10A2;
+	EXPECT_FALSE(target_shows_canvas(v, 1920, 1080, GS_RGBA, item));
+
+	// The world matrix must be the item's own, within 0.001 per element.
+	v = view;
+	v.world.t.x += 0.0009f;
+	EXPECT_TRUE(target_shows_canvas(v, 1920, 1080, GS_RGBA, item));
+	v.world.t.x += 0.002f;
+	EXPECT_FALSE(target_shows_canvas(v, 1920, 1080, GS_RGBA, item));
+	v = view;
+	v.world.x.x *= 0.5f;
+	EXPECT_FALSE(target_shows_canvas(v, 1920, 1080, GS_RGBA, item));
+	v = view;
+	v.world.z.w = 0.01f;
+	EXPECT_FALSE(target_shows_canvas(v, 1920, 1080, GS_RGBA, item));
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+	::testing::InitGoogleTest(&argc, argv);
+	return RUN_ALL_TESTS();
+}

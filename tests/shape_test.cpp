@@ -1,0 +1,141 @@
+// Shaped boards: ellipse and feathered edges. Over a one-pixel checker a
+// strong blur is uniform grey (0.5 in linear light), so the mask m of every
+// pixel can be read back: out = lerp(picture, 0.5, m).
+#include "render_util.h"
+
+namespace {
+
+using rt::Rect;
+
+// m at a pixel of the output over the one-pixel checker.
+double mask_at(const harness::Image &out, int x, int y)
+{
+	const double v = rt::to_linear(out.at(x, y)[1]);
+	const bool white = ((x + y) & 1) != 0;
+	return white ? 2.0 * (1.0 - v) : 2.0 * v;
+}
+
+// The ellipse filling a w x h board at (x0, y0): normalised radius of a
+// pixel centre.
+double ellipse_radius(int x, int y, float x0, float y0, float w, float h)
+{
+	const double qx = (x + 0.5 - x0 - w / 2) / (w / 2), qy = (y + 0.5 - y0 - h / 2) / (h / 2);
+	return std::sqrt(qx * qx + qy * qy);
+}
+
+void expect_ellipse(const harness::Image &out, const harness::Image &ref, const char *what)
+{
+	int outside = 0, inside = 0;
+	for (int y = 80; y < 280; ++y)
+		for (int x = 170; x < 470; ++x) {
+			const double k = ellipse_radius(x, y, 170, 80, 300, 200);
+			if (k > 1.02) {
+				++outside;
+				ASSERT_EQ(rt::channel_diff(out, ref, x, y), 0) << what << " " << x << "," << y;
+			} else if (k < 0.97) {
+				++inside;
+				ASSERT_GT(rt::channel_diff(out, ref, x, y), 40) << what << " " << x << "," << y;
+			}
+		}
+	EXPECT_GT(outside, 10000);
+	EXPECT_GT(inside, 40000);
+	// Nothing outside the board either.
+	EXPECT_EQ(rt::count_changed(out, ref, 0, {0, 0, 640, 80}), 0);
+	EXPECT_EQ(rt::count_changed(out, ref, 0, {0, 280, 640, 360}), 0);
+}
+
+TEST(Shape, EllipseLeavesTheCornersUntouched)
+{
+	const harness::Image ref = rt::pattern_image("checker", 1);
+	rt::Stage stage(R"({"width": 300, "height": 200, "shape": "ellipse", "blur_radius": 40})", "checker", 1);
+	stage.place(170, 80);
+	const harness::Image out = harness::settled_frame();
+	expect_ellipse(out, ref, "blur");
+	// The edge is one pixel soft: the mask is the distance inside the
+	// ellipse plus a half, 0.5 on the geometric edge.
+	int soft = 0;
+	for (int y = 80; y < 280; ++y)
+		for (int x = 170; x < 470; ++x) {
+			const double rx = 150, ry = 100;
+			const double qx = (x + 0.5 - 320) / rx, qy = (y + 0.5 - 180) / ry;
+			const double k0 = std::sqrt(qx * qx + qy * qy);
+			const double k1 = std::sqrt(qx * qx / (rx * rx) + qy * qy / (ry * ry));
+			const double d = k0 * (1 - k0) / k1;
+			if (std::abs(d) < 0.4) {
+				++soft;
+				EXPECT_NEAR(mask_at(out, x, y), d + 0.5, 0.08) << x << "," << y;
+			}
+		}
+	EXPECT_GT(soft, 300);
+
+	stage.update(R"({"mode": "mosaic", "mosaic_size": 10})");
+	expect_ellipse(harness::settled_frame(), ref, "mosaic");
+}
+
+TEST(Shape, FeatherRampsOverItsWidthInsideTheEdge)
+{
+	rt::Stage stage(R"({"width": 300, "height": 200, "feather": 20, "blur_radius": 40})", "checker", 1);
+	stage.place(170, 80);
+	const harness::Image out = harness::settled_frame();
+	for (int i = 0; i < 30; ++i) {
+		const double expected = std::min(1.0, (i + 0.5) / 20.0);
+		EXPECT_NEAR(mask_at(out, 170 + i, 180), expected, 0.04) << "left " << i;
+		EXPECT_NEAR(mask_at(out, 469 - i, 180), expected, 0.04) << "right " << i;
+		EXPECT_NEAR(mask_at(out, 320, 80 + i), expected, 0.04) << "top " << i;
+		EXPECT_NEAR(mask_at(out, 321, 279 - i), expected, 0.04) << "bottom " << i;
+	}
+	// In a corner the nearer edge counts.
+	EXPECT_NEAR(mask_at(out, 175, 185 - 100), 5.5 / 20.0, 0.04);
+}
+
+TEST(Shape, FeatherIsLimitedToHalfTheVisibleRectanglesSmallerSide)
+{
+	// 40 pixels high: at most 20 of feather, so the middle row is fully in.
+	rt::Stage stage(R"({"width": 300, "height": 40, "feather": 100, "blur_radius": 40})", "checker", 1);
+	stage.place(170, 80);
+	harness::Image out = harness::settled_frame();
+	EXPECT_NEAR(mask_at(out, 320, 99), 0.975, 0.04);
+	EXPECT_NEAR(mask_at(out, 320, 100), 0.975, 0.04);
+	EXPECT_NEAR(mask_at(out, 179, 100), 0.475, 0.04);
+	EXPECT_NEAR(mask_at(out, 320, 89), 0.475, 0.04);
+
+	// A crop leaves 40 visible rows of a 100-row board: the same limit.
+	stage.update(R"({"height": 100})");
+	obs_sceneitem_crop crop = {0, 30, 0, 30};
+	obs_sceneitem_set_crop(stage.board_item, &crop);
+	out = harness::settled_frame();
+	EXPECT_NEAR(mask_at(out, 320, 99), 0.975, 0.04);
+	EXPECT_NEAR(mask_at(out, 320, 89), 0.475, 0.04);
+	EXPECT_NEAR(mask_at(out, 179, 100), 0.475, 0.04);
+	EXPECT_EQ(rt::method_of(stage.board), CaptureMethod::Redraw); // the host draws a cropped item via a texture
+}
+
+TEST(Shape, FeatherStaysInCanvasPixelsOnAScaledBoard)
+{
+	rt::Stage stage(R"({"width": 150, "height": 100, "feather": 20, "blur_radius": 40})", "checker", 1);
+	stage.place(170, 80);
+	vec2 scale;
+	vec2_set(&scale, 2.0f, 2.0f);
+	obs_sceneitem_set_scale(stage.board_item, &scale);
+	const harness::Image out = harness::settled_frame();
+	for (int i = 0; i < 30; ++i)
+		EXPECT_NEAR(mask_at(out, 170 + i, 180), std::min(1.0, (i + 0.5) / 20.0), 0.04) << i;
+}
+
+TEST(Shape, ARectangleWithoutFeatherHasAHardEdge)
+{
+	const harness::Image ref = rt::pattern_image("checker", 1);
+	rt::Stage stage(R"({"width": 300, "height": 200, "blur_radius": 40})", "checker", 1);
+	stage.place(170, 80);
+	const harness::Image out = harness::settled_frame();
+	EXPECT_EQ(rt::channel_diff(out, ref, 169, 180), 0);
+	EXPECT_NEAR(mask_at(out, 170, 180), 1.0, 0.04);
+	EXPECT_NEAR(mask_at(out, 170, 80), 1.0, 0.04);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+	return harness::run_tests(argc, argv);
+}

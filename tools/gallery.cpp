@@ -1,0 +1,583 @@
+// Renders boards over a detailed test picture through the real host and the
+// freshly built module, and writes each program output beside the same
+// scene without the board, an index page and a contact sheet.
+//
+//   mistpane-gallery [output folder]      (default: out/gallery in the checkout)
+#include <obs-module.h>
+#include <graphics/matrix4.h>
+#include <graphics/vec3.h>
+
+#include <png.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "board/blur_board.h"
+#include "harness/host.h"
+#include "harness/pattern.h"
+
+#ifndef MISTPANE_SOURCE_DIR
+#error "MISTPANE_SOURCE_DIR must name the checkout"
+#endif
+
+namespace {
+
+constexpr uint32_t kWidth = 1280;
+constexpr uint32_t kHeight = 720;
+// Frames to wait after a change: the tick places the board, and the output
+// reaches the raw video callback a few frames after it was drawn.
+constexpr uint32_t kSettle = 8;
+
+// The program output once the host has rendered kSettle more frames. While
+// rendering takes longer than a frame the host hands the same picture to its
+// outputs several times, so output frames alone are not counted.
+std::atomic<uint64_t> rendered_frames{0};
+
+void count_rendered(void *, uint32_t, uint32_t)
+{
+	rendered_frames.fetch_add(1);
+}
+
+harness::Image settled_frame()
+{
+	const uint64_t wanted = rendered_frames.load() + kSettle;
+	while (rendered_frames.load() < wanted)
+		std::this_thread::sleep_for(std::chrono::milliseconds(5));
+	return harness::next_frames(1);
+}
+
+// RGB8 picture for writing and composing.
+struct Picture {
+	uint32_t width = 0;
+	uint32_t height = 0;
+	std::vector<uint8_t> rgb;
+
+	Picture() = default;
+	Picture(uint32_t w, uint32_t h, uint8_t fill) : width(w), height(h), rgb(size_t(w) * h * 3, fill) {}
+	uint8_t *at(uint32_t x, uint32_t y) { return &rgb[(size_t(y) * width + x) * 3]; }
+	const uint8_t *at(uint32_t x, uint32_t y) const { return &rgb[(size_t(y) * width + x) * 3]; }
+};
+
+// Whether the output frames hold blue first: the host's RGBA program output
+// arrives as BGRA bytes here. Found once from the picture, not assumed.
+bool blue_first = false;
+
+Picture from_frame(const harness::Image &image)
+{
+	Picture picture(image.width, image.height, 0);
+	for (uint32_t y = 0; y < image.height; ++y) {
+		for (uint32_t x = 0; x < image.width; ++x) {
+			const uint8_t *p = image.at(x, y);
+			uint8_t *q = picture.at(x, y);
+			q[0] = p[blue_first ? 2 : 0];
+			q[1] = p[1];
+			q[2] = p[blue_first ? 0 : 2];
+		}
+	}
+	return picture;
+}
+
+// Shows the bare picture and compares the output with its pixels in both
+// channel orders; false when neither matches (the host does not show the
+// picture one to one).
+bool find_channel_order(obs_source_t *picture)
+{
+	obs_scene_t *scene = harness::make_scene("gallery channel order");
+	obs_scene_add(scene, picture);
+	obs_set_output_source(0, obs_scene_get_source(scene));
+	const harness::Image frame = settled_frame();
+	obs_set_output_source(0, nullptr);
+	harness::release_scene(scene);
+	if (frame.width != kWidth || frame.height != kHeight)
+		return false;
+	const std::vector<uint8_t> expected = harness::pattern_pixels("detail", kWidth, kHeight, 8, 0);
+	size_t same = 0, swapped = 0, total = 0;
+	for (uint32_t y = 0; y < kHeight; y += 7) {
+		for (uint32_t x = 0; x < kWidth; x += 7, ++total) {
+			const uint8_t *p = frame.at(x, y), *e = &expected[(size_t(y) * kWidth + x) * 4];
+			const auto near = [](int a, int b) { return std::abs(a - b) <= 2; };
+			same += near(p[0], e[0]) && near(p[1], e[1]) && near(p[2], e[2]);
+			swapped += near(p[2], e[0]) && near(p[1], e[1]) && near(p[0], e[2]);
+		}
+	}
+	blue_first = swapped > same;
+	return std::max(same, swapped) > total * 99 / 100;
+}
+
+void blit(Picture &dst, const Picture &src, uint32_t x0, uint32_t y0)
+{
+	if (x0 >= dst.width)
+		return;
+	for (uint32_t y = 0; y < src.height && y0 + y < dst.height; ++y) {
+		const uint32_t n = std::min(src.width, dst.width - x0);
+		std::memcpy(dst.at(x0, y0 + y), src.at(0, y), size_t(n) * 3);
+	}
+}
+
+// Box-filtered reduction by an integer factor.
+Picture shrink(const Picture &src, uint32_t factor)
+{
+	Picture out(src.width / factor, src.height / factor, 0);
+	for (uint32_t y = 0; y < out.height; ++y) {
+		for (uint32_t x = 0; x < out.width; ++x) {
+			uint32_t sum[3] = {};
+			for (uint32_t j = 0; j < factor; ++j)
+				for (uint32_t i = 0; i < factor; ++i)
+					for (int c = 0; c < 3; ++c)
+						sum[c] += src.at(x * factor + i, y * factor + j)[c];
+			for (int c = 0; c < 3; ++c)
+				out.at(x, y)[c] = uint8_t(sum[c] / (factor * factor));
+		}
+	}
+	return out;
+}
+
+bool write_png(const std::string &path, const Picture &picture)
+{
+	FILE *file = std::fopen(path.c_str(), "wb");
+	if (!file)
+		return false;
+	png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+	png_infop info = png ? png_create_info_struct(png) : nullptr;
+	bool ok = false;
+	if (info && !setjmp(png_jmpbuf(png))) {
+		png_init_io(png, file);
+		png_set_compression_level(png, 3);
+		png_set_IHDR(png, info, picture.width, picture.height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+			     PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+		png_write_info(png, info);
+		for (uint32_t y = 0; y < picture.height; ++y)
+			png_write_row(png, picture.at(0, y));
+		png_write_end(png, nullptr);
+		ok = true;
+	}
+	png_destroy_write_struct(&png, &info);
+	return std::fclose(file) == 0 && ok;
+}
+
+// Contact-sheet captions in the test picture's 5x7 font.
+void draw_text(Picture &dst, uint32_t x, uint32_t y, const std::string &text, uint32_t scale, uint32_t max_width)
+{
+	for (size_t n = 0; n < text.size() && (n + 1) * 6 * scale <= max_width; ++n, x += 6 * scale) {
+		const uint8_t *rows = harness::glyph_rows(text[n]);
+		if (!rows)
+			continue;
+		for (uint32_t row = 0; row < 7 * scale; ++row)
+			for (uint32_t col = 0; col < 5 * scale; ++col)
+				if ((rows[row / scale] & (0x10 >> (col / scale))) && x + col < dst.width &&
+				    y + row < dst.height)
+					std::memset(dst.at(x + col, y + row), 235, 3);
+	}
+}
+
+// Which canvas pixels lie inside the boards' visible boxes.
+struct Mask {
+	std::vector<uint8_t> inside = std::vector<uint8_t>(size_t(kWidth) * kHeight, 0);
+
+	void add_all() { std::fill(inside.begin(), inside.end(), 1); }
+
+	// box: the unit square to canvas transform of an item's visible box.
+	void add_box(const matrix4 &box)
+	{
+		matrix4 inv;
+		if (!matrix4_inv(&inv, &box))
+			return;
+		for (uint32_t y = 0; y < kHeight; ++y) {
+			for (uint32_t x = 0; x < kWidth; ++x) {
+				vec3 p, q;
+				vec3_set(&p, float(x) + 0.5f, float(y) + 0.5f, 0.0f);
+				vec3_transform(&q, &p, &inv);
+				if (q.x >= 0.0f && q.x <= 1.0f && q.y >= 0.0f && q.y <= 1.0f)
+					inside[size_t(y) * kWidth + x] = 1;
+			}
+		}
+	}
+};
+
+// The box of an item on the canvas, through its group when it has one.
+matrix4 canvas_box(obs_sceneitem_t *item, obs_sceneitem_t *group_item)
+{
+	matrix4 box;
+	obs_sceneitem_get_box_transform(item, &box);
+	if (group_item) {
+		matrix4 group, both;
+		obs_sceneitem_get_draw_transform(group_item, &group);
+		matrix4_mul(&both, &box, &group);
+		return both;
+	}
+	return box;
+}
+
+struct Change {
+	double inside = 0.0;
+	double outside = 0.0;
+};
+
+// Mean absolute change per colour channel, inside and outside the mask.
+Change measure(const Picture &before, const Picture &after, const Mask &mask)
+{
+	double sum_in = 0.0, sum_out = 0.0;
+	size_t n_in = 0, n_out = 0;
+	for (uint32_t y = 0; y < kHeight; ++y) {
+		for (uint32_t x = 0; x < kWidth; ++x) {
+			const uint8_t *a = before.at(x, y), *b = after.at(x, y);
+			const double d = (std::abs(a[0] - b[0]) + std::abs(a[1] - b[1]) + std::abs(a[2] - b[2])) / 3.0;
+			if (mask.inside[size_t(y) * kWidth + x]) {
+				sum_in += d;
+				++n_in;
+			} else {
+				sum_out += d;
+				++n_out;
+			}
+		}
+	}
+	return {n_in ? sum_in / double(n_in) : 0.0, n_out ? sum_out / double(n_out) : 0.0};
+}
+
+// What a case put into its scene.
+struct Built {
+	std::string name; // of the case, for unique source names
+	obs_source_t *board = nullptr; // owned here
+	std::vector<obs_sceneitem_t *> board_items;
+	obs_sceneitem_t *group_item = nullptr; // the group holding the board, if any
+	std::vector<obs_source_t *> extra_sources; // owned here
+	std::vector<obs_scene_t *> extra_scenes; // owned here
+	bool whole_canvas = false;
+};
+
+struct Context {
+	obs_source_t *picture = nullptr; // the detail picture, full canvas
+};
+
+struct Case {
+	const char *file;
+	const char *caption;
+	std::function<void(Context &, obs_scene_t *, Built &)> build;
+	bool picture_beneath = true; // the scene starts with the detail picture
+};
+
+obs_sceneitem_t *add_at(obs_scene_t *scene, obs_source_t *source, float x, float y)
+{
+	obs_sceneitem_t *item = obs_scene_add(scene, source);
+	vec2 pos;
+	vec2_set(&pos, x, y);
+	obs_sceneitem_set_pos(item, &pos);
+	return item;
+}
+
+// The usual board: 720 by 400 over text, the star and the face.
+obs_sceneitem_t *add_board(obs_scene_t *scene, Built &built, const char *settings)
+{
+	std::string json = std::string("{\"width\": 720, \"height\": 400, \"fade_seconds\": 0, ") + settings + "}";
+	if (!built.board)
+		built.board = harness::make_board((std::string("gallery board ") + built.name).c_str(), json.c_str());
+	obs_sceneitem_t *item = add_at(scene, built.board, 360.0f, 220.0f);
+	built.board_items.push_back(item);
+	return item;
+}
+
+auto simple(const char *settings)
+{
+	return [settings](Context &, obs_scene_t *scene, Built &built) { add_board(scene, built, settings); };
+}
+
+std::vector<Case> cases()
+{
+	return {
+	    {"blur-5", "Blur, radius 5", simple("\"blur_radius\": 5")},
+	    {"blur-20", "Blur, radius 20 (default)", simple("\"blur_radius\": 20")},
+	    {"blur-100", "Blur, radius 100", simple("\"blur_radius\": 100")},
+	    {"blur-500", "Blur, radius 500", simple("\"blur_radius\": 500")},
+	    {"mosaic-8", "Mosaic, cells of 8", simple("\"mode\": \"mosaic\", \"mosaic_size\": 8")},
+	    {"mosaic-24", "Mosaic, cells of 24 (default)", simple("\"mode\": \"mosaic\", \"mosaic_size\": 24")},
+	    {"mosaic-64", "Mosaic, cells of 64", simple("\"mode\": \"mosaic\", \"mosaic_size\": 64")},
+	    {"ellipse-feather", "Ellipse, feather 60, blur radius 30",
+	     simple("\"shape\": \"ellipse\", \"feather\": 60, \"blur_radius\": 30")},
+	    {"rotated", "Rotated by 30 degrees, mosaic 24",
+	     [](Context &, obs_scene_t *scene, Built &built) {
+		     obs_sceneitem_t *item = add_board(scene, built, "\"mode\": \"mosaic\", \"mosaic_size\": 24");
+		     vec2 pos;
+		     vec2_set(&pos, 520.0f, 120.0f);
+		     obs_sceneitem_set_pos(item, &pos);
+		     obs_sceneitem_set_rot(item, 30.0f);
+	     }},
+	    {"scaled", "Scaled by 1.4 x 0.6, blur radius 20",
+	     [](Context &, obs_scene_t *scene, Built &built) {
+		     obs_sceneitem_t *item = add_board(scene, built, "\"blur_radius\": 20");
+		     vec2 scale;
+		     vec2_set(&scale, 1.4f, 0.6f);
+		     obs_sceneitem_set_scale(item, &scale);
+		     vec2 pos;
+		     vec2_set(&pos, 120.0f, 240.0f);
+		     obs_sceneitem_set_pos(item, &pos);
+	     }},
+	    {"cropped", "Cropped left 120, top 60, right 200, bottom 100, blur radius 20",
+	     [](Context &, obs_scene_t *scene, Built &built) {
+		     obs_sceneitem_t *item = add_board(scene, built, "\"blur_radius\": 20");
+		     obs_sceneitem_crop crop = {120, 60, 200, 100};
+		     obs_sceneitem_set_crop(item, &crop);
+	     }},
+	    {"group", "In a group over a checkerboard of the same group, blur radius 20",
+	     [](Context &, obs_scene_t *scene, Built &built) {
+		     obs_source_t *checker = harness::make_pattern("gallery group checker", 400, 300, "checker", 10);
+		     built.extra_sources.push_back(checker);
+		     obs_sceneitem_t *checker_item = add_at(scene, checker, 560.0f, 300.0f);
+		     obs_sceneitem_t *board_item = add_board(scene, built, "\"blur_radius\": 20");
+		     obs_sceneitem_t *items[] = {checker_item, board_item};
+		     built.group_item = obs_scene_insert_group(scene, "gallery group", items, 2);
+	     }},
+	    {"nested", "Over a nested scene (picture scaled by 0.6 over a gradient), mosaic 24",
+	     [](Context &context, obs_scene_t *scene, Built &built) {
+		     obs_scene_t *nested = harness::make_scene("gallery nested");
+		     built.extra_scenes.push_back(nested);
+		     obs_source_t *gradient = harness::make_pattern("gallery gradient", kWidth, kHeight, "gradient");
+		     built.extra_sources.push_back(gradient);
+		     obs_scene_add(nested, gradient);
+		     obs_sceneitem_t *small = add_at(nested, context.picture, 300.0f, 160.0f);
+		     vec2 scale;
+		     vec2_set(&scale, 0.6f, 0.6f);
+		     obs_sceneitem_set_scale(small, &scale);
+		     obs_scene_add(scene, obs_scene_get_source(nested));
+		     add_board(scene, built, "\"mode\": \"mosaic\", \"mosaic_size\": 24");
+	     },
+	     false},
+	    {"emergency", "Emergency cover (6 % of the shorter side), set on a small rotated board",
+	     [](Context &, obs_scene_t *scene, Built &built) {
+		     built.board = harness::make_board(
+			 "gallery board emergency",
+			 "{\"width\": 200, \"height\": 120, \"emergency\": true, \"fade_seconds\": 0}");
+		     obs_sceneitem_t *item = add_at(scene, built.board, 900.0f, 80.0f);
+		     obs_sceneitem_set_rot(item, 45.0f);
+		     built.board_items.push_back(item);
+		     built.whole_canvas = true;
+	     }},
+	    {"shared", "One board shown by two scene items: hatching instead of hiding",
+	     [](Context &, obs_scene_t *scene, Built &built) {
+		     obs_sceneitem_t *first = add_board(scene, built, "\"blur_radius\": 20");
+		     vec2 pos;
+		     vec2_set(&pos, 60.0f, 60.0f);
+		     obs_sceneitem_set_pos(first, &pos);
+		     obs_sceneitem_t *second = add_board(scene, built, "\"blur_radius\": 20");
+		     vec2_set(&pos, 700.0f, 380.0f);
+		     obs_sceneitem_set_pos(second, &pos);
+		     vec2 scale;
+		     vec2_set(&scale, 0.7f, 0.7f);
+		     obs_sceneitem_set_scale(second, &scale);
+	     }},
+	    // The blur's sigma follows the square of the fade level.
+	    {"half-fade", "Strength 50 (fade level 0.5): blur radius 80 acts as radius 20",
+	     simple("\"strength\": 50, \"blur_radius\": 80")},
+	};
+}
+
+const char *method_name(CaptureMethod method)
+{
+	switch (method) {
+	case CaptureMethod::Copy:
+		return "copy";
+	case CaptureMethod::Redraw:
+		return "redraw";
+	default:
+		return "none";
+	}
+}
+
+struct Result {
+	const Case *what;
+	std::string file;
+	Change change;
+	const char *method;
+	std::string settings; // the board's settings as stored, JSON
+	Picture before, after;
+};
+
+std::string settings_json(obs_source_t *board)
+{
+	obs_data_t *settings = obs_source_get_settings(board);
+	std::string text = settings ? obs_data_get_json(settings) : "";
+	obs_data_release(settings);
+	return text;
+}
+
+Picture side_by_side(const Picture &before, const Picture &after, uint32_t gap)
+{
+	Picture pair(before.width + gap + after.width, before.height, 24);
+	blit(pair, before, 0, 0);
+	blit(pair, after, before.width + gap, 0);
+	return pair;
+}
+
+std::string html_escape(const std::string &text)
+{
+	std::string out;
+	for (char c : text) {
+		if (c == '<')
+			out += "&lt;";
+		else if (c == '>')
+			out += "&gt;";
+		else if (c == '&')
+			out += "&amp;";
+		else
+			out += c;
+	}
+	return out;
+}
+
+bool write_index(const std::string &dir, const std::vector<Result> &results)
+{
+	FILE *f = std::fopen((dir + "/index.html").c_str(), "w");
+	if (!f)
+		return false;
+	std::fprintf(f,
+		     "<!doctype html>\n<html><head><meta charset=\"utf-8\"><title>MistPane gallery</title>\n"
+		     "<style>body{background:#202020;color:#ddd;font-family:sans-serif;margin:24px}"
+		     "figure{margin:0 0 32px 0}img{width:100%%;max-width:1600px;display:block}"
+		     "figcaption{margin:6px 0}code{color:#9cf}</style></head><body>\n"
+		     "<h1>MistPane gallery</h1>\n<p>Program output of a %ux%u canvas, rendered by the real host "
+		     "(libobs %s) with the freshly built module. Left: the scene without the board; right: with "
+		     "it. Change = mean absolute change per colour channel (0 to 255) inside and outside the "
+		     "board's visible box. <a href=\"contact-sheet.png\">Contact sheet</a>.</p>\n",
+		     kWidth, kHeight, obs_get_version_string());
+	for (const Result &r : results) {
+		std::fprintf(f,
+			     "<figure><img src=\"%s\" alt=\"%s\"><figcaption><b>%s</b> &mdash; change inside %.2f, "
+			     "outside %.2f, capture: %s<br>board settings <code>%s</code></figcaption></figure>\n",
+			     r.file.c_str(), html_escape(r.what->caption).c_str(), html_escape(r.what->caption).c_str(),
+			     r.change.inside, r.change.outside, r.method, html_escape(r.settings).c_str());
+	}
+	std::fprintf(f, "</body></html>\n");
+	return std::fclose(f) == 0;
+}
+
+Picture contact_sheet(const std::vector<Result> &results)
+{
+	const uint32_t factor = 4, tw = kWidth / factor, th = kHeight / factor, gap = 8;
+	const uint32_t pair_w = 2 * tw + gap, caption_h = 22, cell_h = th + caption_h + 2 * gap;
+	const uint32_t columns = 2, rows = uint32_t(results.size() + columns - 1) / columns;
+	Picture sheet(columns * pair_w + (columns + 1) * 2 * gap, rows * cell_h + 2 * gap, 32);
+	for (size_t i = 0; i < results.size(); ++i) {
+		const uint32_t x = 2 * gap + uint32_t(i % columns) * (pair_w + 2 * gap);
+		const uint32_t y = 2 * gap + uint32_t(i / columns) * cell_h;
+		draw_text(sheet, x, y, std::to_string(i + 1) + ". " + results[i].what->caption, 2, pair_w);
+		blit(sheet, shrink(results[i].before, factor), x, y + caption_h);
+		blit(sheet, shrink(results[i].after, factor), x + tw + gap, y + caption_h);
+	}
+	return sheet;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+	std::setvbuf(stdout, nullptr, _IOLBF, 0);
+	const std::string dir =
+	    std::filesystem::absolute(argc > 1 ? argv[1] : std::string(MISTPANE_SOURCE_DIR) + "/out/gallery")
+		.lexically_normal()
+		.string();
+	std::error_code error;
+	std::filesystem::create_directories(dir, error);
+	if (error) {
+		std::fprintf(stderr, "gallery: cannot create %s: %s\n", dir.c_str(), error.message().c_str());
+		return 1;
+	}
+
+	harness::HostOptions options;
+	options.width = kWidth;
+	options.height = kHeight;
+	if (!harness::start(options))
+		return 1;
+
+	obs_add_main_render_callback(count_rendered, nullptr);
+	Context context;
+	context.picture = harness::make_pattern("gallery picture", kWidth, kHeight, "detail");
+
+	if (!find_channel_order(context.picture)) {
+		std::fprintf(stderr, "gallery: the program output does not show the test picture one to one\n");
+		obs_source_release(context.picture);
+		obs_remove_main_render_callback(count_rendered, nullptr);
+		harness::stop();
+		return 1;
+	}
+	std::printf("gallery: boards over the detail picture, %ux%u canvas, written to %s\n", kWidth, kHeight,
+		    dir.c_str());
+	std::vector<Case> all = cases();
+	std::vector<Result> results;
+	bool ok = true;
+	for (const Case &c : all) {
+		obs_scene_t *scene = harness::make_scene(c.file);
+		if (c.picture_beneath)
+			obs_scene_add(scene, context.picture);
+		Built built;
+		built.name = c.file;
+		c.build(context, scene, built);
+
+		for (obs_sceneitem_t *item : built.board_items)
+			obs_sceneitem_set_visible(item, false);
+		obs_set_output_source(0, obs_scene_get_source(scene));
+		const Picture before = from_frame(settled_frame());
+		for (obs_sceneitem_t *item : built.board_items)
+			obs_sceneitem_set_visible(item, true);
+		const Picture after = from_frame(settled_frame());
+
+		Mask mask;
+		if (built.whole_canvas)
+			mask.add_all();
+		else
+			for (obs_sceneitem_t *item : built.board_items)
+				mask.add_box(canvas_box(item, built.group_item));
+		const bool framed = before.width == kWidth && before.height == kHeight && after.width == kWidth &&
+				    after.height == kHeight;
+		Result result{&c,
+			      std::string(c.file) + ".png",
+			      framed ? measure(before, after, mask) : Change{},
+			      method_name(harness::board_of(built.board)->capture_method.load()),
+			      settings_json(built.board),
+			      before,
+			      after};
+		if (!framed) {
+			std::printf("  %-16s no frame from the host\n", c.file);
+			ok = false;
+		} else if (!write_png(dir + "/" + result.file, side_by_side(before, after, 16))) {
+			std::printf("  %-16s cannot write %s\n", c.file, result.file.c_str());
+			ok = false;
+		} else {
+			std::printf("  %-16s change inside %6.2f  outside %5.2f  capture %-6s  %s\n", c.file,
+				    result.change.inside, result.change.outside, result.method, c.caption);
+			results.push_back(std::move(result));
+		}
+
+		obs_set_output_source(0, nullptr);
+		harness::release_scene(scene);
+		for (obs_scene_t *extra : built.extra_scenes)
+			harness::release_scene(extra);
+		for (obs_source_t *source : built.extra_sources)
+			obs_source_release(source);
+		obs_source_release(built.board);
+	}
+	obs_source_release(context.picture);
+
+	if (!write_index(dir, results) || !write_png(dir + "/contact-sheet.png", contact_sheet(results))) {
+		std::printf("gallery: cannot write the index or the contact sheet\n");
+		ok = false;
+	}
+	std::printf("gallery: %zu images, index %s/index.html, contact sheet %s/contact-sheet.png\n", results.size(),
+		    dir.c_str(), dir.c_str());
+
+	obs_remove_main_render_callback(count_rendered, nullptr);
+	const long leaks = harness::stop();
+	if (leaks != 0) {
+		std::printf("gallery: host allocations left at shutdown: %ld\n", leaks);
+		ok = false;
+	}
+	return ok ? 0 : 1;
+}
