@@ -78,6 +78,33 @@ TEST(Emergency, CellsNeverGoBelowTwoPixels)
 	EXPECT_EQ(check.mixed, 0);
 }
 
+// The host draws a cropped item through a texture of the item's size, so
+// the cover cannot reach beyond the board: the streamer is told, once per
+// switch-on, instead of believing the canvas is hidden.
+TEST(Emergency, WarnsOnceWhenTheHostClipsTheCoverToTheBoard)
+{
+	rt::Stage stage(R"({"width": 100, "height": 60, "emergency": true, "emergency_size": 10})", "gradient");
+	stage.place(200, 150);
+	harness::settled_frame();
+	const std::string warning = "the emergency cover only covers the board's own area";
+	EXPECT_TRUE(harness::log_matching(warning).empty()) << "an uncropped board covers everything";
+
+	obs_sceneitem_crop crop = {5, 0, 0, 0};
+	obs_sceneitem_set_crop(stage.board_item, &crop);
+	harness::settled_frame();
+	harness::settled_frame();
+	auto lines = harness::log_matching(warning);
+	ASSERT_EQ(lines.size(), 1u);
+	EXPECT_EQ(lines[0].level, LOG_WARNING);
+
+	stage.update(R"({"emergency": false})");
+	harness::settled_frame();
+	stage.update(R"({"emergency": true})");
+	harness::settled_frame();
+	EXPECT_EQ(harness::log_matching(warning).size(), 2u) << "switched on again: told again";
+	harness::clear_log();
+}
+
 } // namespace
 
 int main(int argc, char **argv)

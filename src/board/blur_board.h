@@ -37,6 +37,7 @@ struct BlurBoard {
 	float profile_elapsed = 0.0f;
 	bool busy = false;
 	bool redraw_logged = false;
+	bool cover_clip_warned = false;
 	uint64_t cached_frame_time = 0;
 	bool cache_valid = false;
 	bool cached_ok = false;

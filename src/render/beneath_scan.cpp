@@ -4,6 +4,11 @@
 
 namespace {
 
+bool crop_set(const obs_sceneitem_crop &crop)
+{
+	return crop.left != 0 || crop.top != 0 || crop.right != 0 || crop.bottom != 0;
+}
+
 void store_board(BeneathScan &scan, obs_sceneitem_t *item)
 {
 	scan.found = true;
@@ -12,6 +17,16 @@ void store_board(BeneathScan &scan, obs_sceneitem_t *item)
 							    obs_source_get_height(scan.board_source));
 	scan.board_crop = geometry.crop;
 	scan.board_scale = geometry.scale;
+	// The host then draws the board into a texture of the item's own size,
+	// which clips anything drawn beyond the board (the emergency cover).
+	const obs_sceneitem_crop own_crop = [&] {
+		obs_sceneitem_crop crop{};
+		obs_sceneitem_get_crop(item, &crop);
+		return crop;
+	}();
+	scan.board_clipped = crop_set(own_crop) || obs_sceneitem_get_scale_filter(item) != OBS_SCALE_DISABLE ||
+			     obs_sceneitem_get_blending_mode(item) != OBS_BLEND_NORMAL ||
+			     obs_sceneitem_get_blending_method(item) == OBS_BLEND_METHOD_SRGB_OFF;
 }
 
 void collect(BeneathScan &scan, obs_sceneitem_t *item, const matrix4 *parent)
@@ -26,11 +41,6 @@ void collect(BeneathScan &scan, obs_sceneitem_t *item, const matrix4 *parent)
 		obs_source_release(record.transition);
 		obs_source_release(record.source);
 	}
-}
-
-bool crop_set(const obs_sceneitem_crop &crop)
-{
-	return crop.left != 0 || crop.top != 0 || crop.right != 0 || crop.bottom != 0;
 }
 
 } // namespace

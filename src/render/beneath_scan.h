@@ -30,6 +30,7 @@ struct BeneathScan {
 	matrix4 board_transform{};
 	obs_sceneitem_crop board_crop{};
 	vec2 board_scale{};
+	bool board_clipped = false; // the host draws the board's item through a texture of its own
 };
 
 // Callbacks for obs_scene_enum_items and obs_sceneitem_group_enum_items with

@@ -120,6 +120,25 @@ void log_redraw_once(BlurBoard *board, const TargetView &view, uint32_t W, uint3
 		    board_transform.x.x, board_transform.x.y);
 }
 
+// Once per board and time the cover is switched on over such an item: the
+// streamer believes the whole canvas is hidden, and it is not.
+void warn_clipped_cover(BlurBoard *board, bool emergency, bool clipped)
+{
+	if (!emergency) {
+		board->cover_clip_warned = false;
+		return;
+	}
+	if (!clipped || board->cover_clip_warned)
+		return;
+	board->cover_clip_warned = true;
+	const char *name = obs_source_get_name(board->source);
+	log_message(LOG_WARNING,
+		    "board '%s': the emergency cover only covers the board's own area because its scene item is "
+		    "cropped or has a scale filter or blending mode set. Remove those from the board's item to "
+		    "cover the whole canvas.",
+		    name ? name : "");
+}
+
 } // namespace
 
 bool capture_and_chain(BlurBoard *board, const DrawSnapshot &snap, FinalPassParams &params)
@@ -145,6 +164,7 @@ bool capture_and_chain(BlurBoard *board, const DrawSnapshot &snap, FinalPassPara
 	const uint32_t bh = board->height.load();
 	const matrix4 M = board_to_canvas(scan.board_transform, scan.board_crop);
 	const bool emergency = snap.emergency;
+	warn_clipped_cover(board, emergency, scan.board_clipped);
 	const bool mosaic = snap.is_mosaic || emergency;
 	const float level = emergency ? 1.0f : snap.fade_level;
 	CanvasBox box;
