@@ -8,6 +8,8 @@ if [ "${MISTPANE_ENV:-}" = "" ]; then
   exec "$here/env.sh" "$here/test.sh" "$@"
 fi
 start=$(date +%s)
+# Each flavour keeps its own folder.
+unset MISTPANE_BUILD_DIR
 "$here/check-format.sh"
 
 status=0

@@ -3,11 +3,13 @@
 #include <obs-module.h>
 #include <obs-interaction.h>
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -15,6 +17,29 @@
 
 #include "board/blur_board.h"
 #include "harness/host.h"
+
+// One block that the host frees can be watched: it is kept instead of
+// freed, with a copy of its first bytes, so that a test sees whether the
+// host still writes to it afterwards. The module and libobs bind to this
+// definition because the test binary exports it.
+namespace {
+std::atomic<void *> watched{nullptr};
+std::atomic<void *> kept{nullptr};
+unsigned char kept_copy[64];
+} // namespace
+
+extern "C" void bfree(void *ptr)
+{
+	using Free = void (*)(void *);
+	static auto real = reinterpret_cast<Free>(dlsym(RTLD_NEXT, "bfree"));
+	void *expected = ptr;
+	if (ptr && watched.compare_exchange_strong(expected, nullptr)) {
+		std::memcpy(kept_copy, ptr, sizeof(kept_copy));
+		kept = ptr;
+		return;
+	}
+	real(ptr);
+}
 
 namespace {
 
@@ -341,6 +366,49 @@ TEST(Hotkeys, TheToggleFadesTheEffectOut)
 	while (level() > 0.0f && std::chrono::steady_clock::now() < deadline)
 		harness::next_frames(5);
 	EXPECT_EQ(level(), 0.0f);
+}
+
+// A board destroyed while one of its keys is held down: the host must not
+// touch the hotkey after freeing it (libobs releases held bindings in
+// unregister after the free unless the board let go of them first).
+TEST(Hotkeys, AKeyHeldWhileItsBoardGoesIsLetGoFirst)
+{
+	int written_after_free = 0, watched_frees = 0;
+	for (int round = 0; round < 10; ++round) {
+		auto *board = new Board();
+		const obs_hotkey_id id = board->toggle();
+		obs_key_combination_t combo{0, OBS_KEY_F21};
+		obs_hotkey_load_bindings(id, &combo, 1);
+		std::pair<obs_hotkey_id, obs_hotkey_t *> search{id, nullptr};
+		obs_enum_hotkeys(
+		    [](void *data, obs_hotkey_id id, obs_hotkey_t *key) {
+			    auto *s = static_cast<std::pair<obs_hotkey_id, obs_hotkey_t *> *>(data);
+			    if (id == s->first)
+				    s->second = key;
+			    return true;
+		    },
+		    &search);
+		ASSERT_NE(search.second, nullptr);
+		watched = search.second;
+		// Held: the host's key poll lets go of it within 25 ms, so the
+		// board goes at once.
+		key(OBS_KEY_F21, true);
+		delete board;
+		const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+		while (hotkey_exists(id) && std::chrono::steady_clock::now() < deadline)
+			obs_wait_for_destroy_queue();
+		// Unregister has returned once the hotkey is gone from the list.
+		EXPECT_FALSE(hotkey_exists(id));
+		key(OBS_KEY_F21, false);
+		watched = nullptr;
+		if (void *block = kept.exchange(nullptr)) {
+			++watched_frees;
+			written_after_free += std::memcmp(block, kept_copy, sizeof(kept_copy)) != 0;
+			bfree(block);
+		}
+	}
+	EXPECT_EQ(watched_frees, 10);
+	EXPECT_EQ(written_after_free, 0) << "the host wrote to a freed hotkey";
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -228,6 +229,16 @@ class PlacedProperties : public Properties {
 			harness::release_scene(scene);
 		harness::next_frames(2);
 	}
+	// Frames reach the test a few ticks late; wait for the tick that saw the
+	// change rather than for a number of frames.
+	static void settle(obs_source_t *source, PlacementStatus status)
+	{
+		const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+		while (harness::board_of(source)->placement_status.load() != status &&
+		       std::chrono::steady_clock::now() < deadline)
+			harness::next_frames(1);
+		harness::next_frames(1);
+	}
 	obs_scene_t *scene(const char *name)
 	{
 		scenes.push_back(harness::make_scene(name));
@@ -242,7 +253,7 @@ TEST_F(PlacedProperties, APlacedBoardHasNoStatusLineAndASharedOneWarns)
 	obs_scene_t *first = scene("first");
 	obs_sceneitem_t *item = obs_scene_add(first, board.source);
 	ASSERT_NE(item, nullptr);
-	harness::next_frames(3);
+	settle(board.source, PlacementStatus::Placed);
 	obs_properties_t *props = obs_source_properties(board.source);
 	EXPECT_EQ(keys_of(props), expected_keys(false));
 	obs_properties_destroy(props);
@@ -250,7 +261,7 @@ TEST_F(PlacedProperties, APlacedBoardHasNoStatusLineAndASharedOneWarns)
 	// A second item, in a scene that is not even shown, makes it shared.
 	obs_scene_t *second = scene("second");
 	ASSERT_NE(obs_scene_add(second, board.source), nullptr);
-	harness::next_frames(3);
+	settle(board.source, PlacementStatus::Shared);
 	props = obs_source_properties(board.source);
 	EXPECT_EQ(keys_of(props), expected_keys(true));
 	obs_property_t *status = obs_properties_first(props);
@@ -262,7 +273,7 @@ TEST_F(PlacedProperties, APlacedBoardHasNoStatusLineAndASharedOneWarns)
 	// Both items gone: not placed any more.
 	obs_sceneitem_remove(item);
 	obs_sceneitem_remove(obs_scene_find_source(second, "properties board"));
-	harness::next_frames(3);
+	settle(board.source, PlacementStatus::NotPlaced);
 	props = obs_source_properties(board.source);
 	status = obs_properties_first(props);
 	EXPECT_EQ(obs_property_text_info_type(status), OBS_TEXT_INFO_NORMAL);
@@ -278,7 +289,7 @@ TEST_F(PlacedProperties, TheStatusLineIsTheOneOfTheMomentTheListWasBuilt)
 	obs_properties_t *before = obs_source_properties(board.source);
 	obs_scene_t *only = scene("only");
 	ASSERT_NE(obs_scene_add(only, board.source), nullptr);
-	harness::next_frames(3);
+	settle(board.source, PlacementStatus::Placed);
 	EXPECT_EQ(keys_of(before), expected_keys(true));
 	obs_properties_t *after = obs_source_properties(board.source);
 	EXPECT_EQ(keys_of(after), expected_keys(false));

@@ -37,6 +37,11 @@ void register_board_hotkeys(BlurBoard *board)
 
 void unregister_board_hotkeys(BlurBoard *board)
 {
+	// Let go of the keys first. libobs 32.2.2 frees a hotkey and only then
+	// releases the bindings still held down, writing its press count into
+	// the freed block: a board destroyed while its key is held corrupts the
+	// heap. Cleared while the hotkey lives, a held binding is released
+	// through it (the handlers ignore releases) and unregister finds none.
 	obs_hotkey_load_bindings(board->toggle_hotkey, nullptr, 0);
 	obs_hotkey_load_bindings(board->emergency_hotkey, nullptr, 0);
 	obs_hotkey_unregister(board->toggle_hotkey);
