@@ -15,6 +15,7 @@
 #include "render/draw.h"
 #include "render/draw_item.h"
 #include "render/final_pass.h"
+#include "render/item_geometry.h"
 #include "render/texture_pool.h"
 
 gs_color_format chain_format_for(gs_color_space space)
@@ -48,9 +49,7 @@ bool visible_bounding_box(const matrix4 &m, const obs_sceneitem_crop &crop, uint
 		return false;
 	const float corners[4][2] = {{left, top}, {right, top}, {left, bottom}, {right, bottom}};
 	for (int i = 0; i < 4; ++i) {
-		vec3 p, out;
-		vec3_set(&p, corners[i][0], corners[i][1], 0.0f);
-		vec3_transform(&out, &p, &m);
+		const vec3 out = map_local_point(m, corners[i][0], corners[i][1]);
 		if (i == 0) {
 			box = {out.x, out.y, out.x, out.y};
 			continue;

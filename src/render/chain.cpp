@@ -9,6 +9,7 @@
 #include "render/board_effect.h"
 #include "render/draw.h"
 #include "render/final_pass.h"
+#include "render/item_geometry.h"
 #include "render/texture_pool.h"
 
 UvBox region_uv_clamp(const CaptureRegion &region, uint32_t a, uint32_t b)
@@ -43,18 +44,6 @@ bool reduce_with_points(float cell, int levels)
 	return cell / (float)(1 << levels) <= 4.0f;
 }
 
-namespace {
-
-vec3 canvas_point(const matrix4 &m, float x, float y)
-{
-	vec3 p, out;
-	vec3_set(&p, x, y, 0.0f);
-	vec3_transform(&out, &p, &m);
-	return out;
-}
-
-} // namespace
-
 bool place_composite(const ChainInput &input, FinalPassParams &params)
 {
 	const float W = (float)input.canvas_width, H = (float)input.canvas_height;
@@ -73,9 +62,9 @@ bool place_composite(const ChainInput &input, FinalPassParams &params)
 	}
 
 	const float bw = (float)input.board_width, bh = (float)input.board_height;
-	const vec3 c0 = canvas_point(input.board_to_canvas, 0.0f, 0.0f);
-	const vec3 c1 = canvas_point(input.board_to_canvas, bw, 0.0f);
-	const vec3 c2 = canvas_point(input.board_to_canvas, 0.0f, bh);
+	const vec3 c0 = map_local_point(input.board_to_canvas, 0.0f, 0.0f);
+	const vec3 c1 = map_local_point(input.board_to_canvas, bw, 0.0f);
+	const vec3 c2 = map_local_point(input.board_to_canvas, 0.0f, bh);
 	params.quad_width = bw;
 	params.quad_height = bh;
 	vec2_set(&params.pos_origin, c0.x, c0.y);
@@ -115,6 +104,23 @@ void draw_technique(const char *technique, uint32_t width, uint32_t height)
 {
 	while (gs_effect_loop(board_effect.effect, technique))
 		gs_draw_quadf(nullptr, 0, (float)width, (float)height);
+}
+
+// One direction of the Gaussian on level L, from source into render.
+bool blur_pass(gs_texrender_t *render, gs_texture_t *source, const CaptureRegion &region, uint32_t wL, uint32_t hL,
+	       float step_x, float step_y, float sigma_l, gs_color_space space)
+{
+	if (!source || !begin_pass(render, wL, hL, space))
+		return false;
+	gs_effect_set_texture_srgb(board_effect.image, source);
+	set_uv_clamp(region, wL, hL);
+	vec2 step;
+	vec2_set(&step, step_x, step_y);
+	gs_effect_set_vec2(board_effect.blur_step, &step);
+	gs_effect_set_float(board_effect.blur_sigma, sigma_l);
+	draw_technique("Blur", wL, hL);
+	end_pass(render);
+	return true;
 }
 
 // The passes proper; the caller owns the framebuffer sRGB switch.
@@ -179,27 +185,11 @@ bool run_passes(const ChainInput &in, FinalPassParams &params)
 	if (!across || !down)
 		return false;
 
-	vec2 step;
-	if (!begin_pass(across, wL, hL, in.space))
+	if (!blur_pass(across, current, region, wL, hL, 1.0f / (float)wL, 0.0f, sigma_l, in.space))
 		return false;
-	gs_effect_set_texture_srgb(board_effect.image, current);
-	set_uv_clamp(region, wL, hL);
-	vec2_set(&step, 1.0f / (float)wL, 0.0f);
-	gs_effect_set_vec2(board_effect.blur_step, &step);
-	gs_effect_set_float(board_effect.blur_sigma, sigma_l);
-	draw_technique("Blur", wL, hL);
-	end_pass(across);
-
-	gs_texture_t *across_texture = gs_texrender_get_texture(across);
-	if (!across_texture || !begin_pass(down, wL, hL, in.space))
+	if (!blur_pass(down, gs_texrender_get_texture(across), region, wL, hL, 0.0f, 1.0f / (float)hL, sigma_l,
+		       in.space))
 		return false;
-	gs_effect_set_texture_srgb(board_effect.image, across_texture);
-	set_uv_clamp(region, wL, hL);
-	vec2_set(&step, 0.0f, 1.0f / (float)hL);
-	gs_effect_set_vec2(board_effect.blur_step, &step);
-	gs_effect_set_float(board_effect.blur_sigma, sigma_l);
-	draw_technique("Blur", wL, hL);
-	end_pass(down);
 
 	params.image = gs_texrender_get_texture(down);
 	const UvBox box = region_uv_clamp(region, wL, hL);

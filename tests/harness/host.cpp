@@ -234,6 +234,24 @@ Image settled_frame(int ticks)
 	return last_frame;
 }
 
+namespace {
+
+// Inside a begun texture render: clear, then the source under a projection
+// over the target and the view's own scale and offset.
+void draw_view(obs_source_t *source, uint32_t width, uint32_t height, float scale, float offset_x, float offset_y)
+{
+	vec4 clear_color = {};
+	gs_clear(GS_CLEAR_COLOR, &clear_color, 0.0f, 0);
+	gs_ortho(0.0f, (float)width, 0.0f, (float)height, -100.0f, 100.0f);
+	gs_matrix_push();
+	gs_matrix_translate3f(offset_x, offset_y, 0.0f);
+	gs_matrix_scale3f(scale, scale, 1.0f);
+	obs_source_video_render(source);
+	gs_matrix_pop();
+}
+
+} // namespace
+
 Image render_view(obs_source_t *source, uint32_t width, uint32_t height, float scale, float offset_x, float offset_y)
 {
 	Image image;
@@ -241,14 +259,7 @@ Image render_view(obs_source_t *source, uint32_t width, uint32_t height, float s
 	gs_texrender_t *render = gs_texrender_create(GS_RGBA, GS_ZS_NONE);
 	gs_stagesurf_t *stage = gs_stagesurface_create(width, height, GS_RGBA);
 	if (render && stage && gs_texrender_begin_with_color_space(render, width, height, GS_CS_SRGB)) {
-		vec4 clear_color = {};
-		gs_clear(GS_CLEAR_COLOR, &clear_color, 0.0f, 0);
-		gs_ortho(0.0f, (float)width, 0.0f, (float)height, -100.0f, 100.0f);
-		gs_matrix_push();
-		gs_matrix_translate3f(offset_x, offset_y, 0.0f);
-		gs_matrix_scale3f(scale, scale, 1.0f);
-		obs_source_video_render(source);
-		gs_matrix_pop();
+		draw_view(source, width, height, scale, offset_x, offset_y);
 		gs_texrender_end(render);
 
 		gs_stage_texture(stage, gs_texrender_get_texture(render));
@@ -322,14 +333,7 @@ FloatImage render_view_float(obs_source_t *source, uint32_t width, uint32_t heig
 	obs_enter_graphics();
 	gs_texrender_t *render = gs_texrender_create(GS_RGBA16F, GS_ZS_NONE);
 	if (render && gs_texrender_begin_with_color_space(render, width, height, space)) {
-		vec4 clear_color = {};
-		gs_clear(GS_CLEAR_COLOR, &clear_color, 0.0f, 0);
-		gs_ortho(0.0f, (float)width, 0.0f, (float)height, -100.0f, 100.0f);
-		gs_matrix_push();
-		gs_matrix_translate3f(offset_x, offset_y, 0.0f);
-		gs_matrix_scale3f(scale, scale, 1.0f);
-		obs_source_video_render(source);
-		gs_matrix_pop();
+		draw_view(source, width, height, scale, offset_x, offset_y);
 		gs_texrender_end(render);
 		image = read_float_texture(gs_texrender_get_texture(render));
 	}
