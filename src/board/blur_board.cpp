@@ -2,11 +2,18 @@
 
 #include <obs-module.h>
 
+#include <atomic>
 #include <cstring>
 #include <new>
 
 #include "board/hotkeys.h"
 #include "board/settings.h"
+#include "module/host_refs.h"
+#include "placement/registry.h"
+
+namespace {
+std::atomic<long> live_boards{0};
+} // namespace
 
 void *board_create(obs_data_t *settings, obs_source_t *source)
 {
@@ -16,6 +23,8 @@ void *board_create(obs_data_t *settings, obs_source_t *source)
 	board->source = source;
 	board_update(board, settings);
 	register_board_hotkeys(board);
+	++live_boards;
+	refs::board_created();
 	return board;
 }
 
@@ -32,6 +41,12 @@ void board_destroy(void *data)
 
 	release_placement(board->placement);
 	delete board;
+
+	// With no board left nothing asks the registry again: drop its scan so
+	// that it holds no reference on scenes that no board is in.
+	if (--live_boards == 0)
+		placement_registry().clear();
+	refs::board_destroyed();
 }
 
 void board_update(void *data, obs_data_t *settings)

@@ -3,6 +3,8 @@
 
 #include <cstdlib>
 
+#include "module/frontend_watch.h"
+#include "module/host_refs.h"
 #include "module/locale.h"
 #include "module/log.h"
 #include "module/source_type.h"
@@ -66,13 +68,18 @@ MODULE_EXPORT bool obs_module_load(void)
 	if (profile && profile[0] == '1')
 		profiling_switch_on();
 
+	frontend_watch_start();
+	refs::register_balance_proc();
+
 	log_message(LOG_INFO, "plugin loaded successfully (version %s)", kVersion);
 	return true;
 }
 
 MODULE_EXPORT void obs_module_unload(void)
 {
+	frontend_watch_stop();
 	placement_registry().clear();
 	board_effect_unload();
 	log_message(LOG_INFO, "plugin unloaded");
+	refs::module_unloaded();
 }

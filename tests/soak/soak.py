@@ -140,8 +140,14 @@ class Show:
                                                       "sceneItemTransform": {"positionX": x, "positionY": y}})
 
     async def setup(self):
-        await self.call("SetCurrentProgramScene", {"sceneName": (await self.call("GetSceneList"))["currentProgramSceneName"]})
-        old = (await self.call("GetSceneList"))["scenes"]
+        # Requests are refused until the frontend has loaded its collection.
+        for _ in range(300):
+            scenes = await self.call("GetSceneList")
+            if scenes:
+                break
+            await asyncio.sleep(0.2)
+        self.failed.clear()
+        old = scenes["scenes"]
         for scene in self.scenes:
             await self.call("CreateScene", {"sceneName": scene})
         for scene in old:
@@ -317,6 +323,7 @@ def main():
     ap.add_argument("--seed", type=int, default=None)
     ap.add_argument("--obs", default="obs")
     ap.add_argument("--keep", default="out/soak", help="folder for the OBS log of each run")
+    ap.add_argument("--gdb", action="store_true", help="run OBS under gdb and keep every thread's stack of a crash")
     args = ap.parse_args()
     seed = args.seed if args.seed is not None else random.randrange(1 << 30)
     rng = random.Random(seed)
@@ -332,8 +339,12 @@ def main():
 
     env = dict(os.environ, HOME=home, XDG_CONFIG_HOME=os.path.join(home, ".config"))
     console = open(os.path.join(home, "obs-console.txt"), "w")
-    obs = subprocess.Popen([args.obs, "--multi", "--disable-updater", "--disable-missing-files-check"],
-                           env=env, stdout=console, stderr=subprocess.STDOUT, cwd=home)
+    command = [args.obs, "--multi", "--disable-updater", "--disable-missing-files-check"]
+    if args.gdb:
+        command = ["gdb", "-q", "-batch", "-ex", "handle SIGTERM nostop noprint pass",
+                   "-ex", "handle SIGPIPE nostop noprint pass", "-ex", "run",
+                   "-ex", "thread apply all bt 20", "--args"] + command
+    obs = subprocess.Popen(command, env=env, stdout=console, stderr=subprocess.STDOUT, cwd=home)
     problems = []
     show = shot = None
     started = time.monotonic()
@@ -345,7 +356,11 @@ def main():
 
     exited_by_itself = True
     if obs.poll() is None:
-        obs.send_signal(signal.SIGTERM)
+        target = obs.pid
+        if args.gdb:
+            target = int(subprocess.run(["pgrep", "-P", str(obs.pid)], capture_output=True,
+                                        text=True).stdout.split()[0])
+        os.kill(target, signal.SIGTERM)
         try:
             obs.wait(timeout=120)
         except subprocess.TimeoutExpired:
@@ -356,6 +371,10 @@ def main():
         problems.append(f"OBS ended before SIGTERM (status {obs.returncode})")
     console.close()
     code = obs.returncode
+    console_text = open(os.path.join(home, "obs-console.txt"), errors="replace").read()
+    if args.gdb:
+        m = re.search(r"received signal (SIG\w+)", console_text)
+        code = -signal.Signals[m.group(1)].value if m else code
 
     logs = sorted(os.listdir(os.path.join(home, ".config", "obs-studio", "logs")))
     text = open(os.path.join(home, ".config", "obs-studio", "logs", logs[-1]), errors="replace").read() if logs else ""
@@ -366,6 +385,9 @@ def main():
         f.write(text)
     if shot:
         shutil.copy(shot, kept[:-4] + "-program.png")
+    if code != 0:
+        with open(kept[:-4] + "-console.txt", "w") as f:
+            f.write(console_text)
 
     print(f"soak: seed {seed}, {args.seconds:g} s of {args.actions} actions, driven {driven:.0f} s")
     if show:
