@@ -1,6 +1,7 @@
 // 600 frames of boards created, moved, resized, switched between modes and
 // destroyed, in the program output and in views of our own: no graphics
-// error reaches the log, and (checked by the harness) nothing leaks.
+// error reaches the log, every host reference the module took is given
+// back once the boards are gone, and (checked by the harness) nothing leaks.
 #include <random>
 #include <vector>
 
@@ -11,8 +12,15 @@ namespace {
 
 struct Live {
 	obs_source_t *board;
-	obs_sceneitem_t *item;
+	std::vector<obs_sceneitem_t *> items;
 };
+
+void remove_board(Live &live)
+{
+	for (obs_sceneitem_t *item : live.items)
+		obs_sceneitem_remove(item);
+	obs_source_release(live.board);
+}
 
 TEST(Churn, SixHundredFramesOfBoardsComingAndGoing)
 {
@@ -29,12 +37,11 @@ TEST(Churn, SixHundredFramesOfBoardsComingAndGoing)
 			const std::string name = "churn " + std::to_string(created++);
 			Live live;
 			live.board = harness::make_board(name.c_str(), "{}");
-			live.item = obs_scene_add(stage.scene, live.board);
+			live.items.push_back(obs_scene_add(stage.scene, live.board));
 			boards.push_back(live);
 		} else if (action == 1 && !boards.empty()) {
 			const size_t i = size_t(pick(0, int(boards.size()) - 1));
-			obs_sceneitem_remove(boards[i].item);
-			obs_source_release(boards[i].board);
+			remove_board(boards[i]);
 			boards.erase(boards.begin() + long(i));
 			++destroyed;
 		} else if (!boards.empty()) {
@@ -43,7 +50,7 @@ TEST(Churn, SixHundredFramesOfBoardsComingAndGoing)
 			case 2: {
 				vec2 pos;
 				vec2_set(&pos, float(pick(-700, 900)), float(pick(-400, 600)));
-				obs_sceneitem_set_pos(live.item, &pos);
+				obs_sceneitem_set_pos(live.items[0], &pos);
 				break;
 			}
 			case 3:
@@ -66,25 +73,25 @@ TEST(Churn, SixHundredFramesOfBoardsComingAndGoing)
 				break;
 			}
 			case 5:
-				obs_sceneitem_set_rot(live.item, float(pick(-360, 360)));
+				obs_sceneitem_set_rot(live.items[0], float(pick(-360, 360)));
 				break;
 			case 6: {
 				vec2 scale;
 				vec2_set(&scale, pick(-30, 30) / 10.0f, pick(-30, 30) / 10.0f);
-				obs_sceneitem_set_scale(live.item, &scale);
+				obs_sceneitem_set_scale(live.items[0], &scale);
 				break;
 			}
 			case 7: {
 				obs_sceneitem_crop crop = {pick(0, 200), pick(0, 120), pick(0, 200), pick(0, 120)};
-				obs_sceneitem_set_crop(live.item, &crop);
+				obs_sceneitem_set_crop(live.items[0], &crop);
 				break;
 			}
 			case 8:
 				// A second item: shared for a while.
 				if (pick(0, 1))
-					obs_scene_add(stage.scene, live.board);
+					live.items.push_back(obs_scene_add(stage.scene, live.board));
 				else
-					obs_sceneitem_set_visible(live.item, !obs_sceneitem_visible(live.item));
+					obs_sceneitem_set_visible(live.items[0], !obs_sceneitem_visible(live.items[0]));
 				break;
 			default: {
 				const float scale = pick(3, 15) / 10.0f;
@@ -99,11 +106,14 @@ TEST(Churn, SixHundredFramesOfBoardsComingAndGoing)
 		}
 		harness::next_frames(1);
 	}
-	for (Live &live : boards) {
-		obs_sceneitem_remove(live.item);
-		obs_source_release(live.board);
-	}
+	for (Live &live : boards)
+		remove_board(live);
 	harness::settled_frame(2);
+
+	// Every reference the module took while boards came and went is back.
+	const harness::ReferenceBalance balance = harness::reference_balance();
+	EXPECT_EQ(balance.boards, 0);
+	EXPECT_EQ(balance.outstanding, 0) << balance.report;
 
 	EXPECT_GT(created, 20);
 	EXPECT_GT(destroyed, 10);

@@ -3,6 +3,7 @@
 #include <obs-module.h>
 
 #include "board/blur_board.h"
+#include "module/host_refs.h"
 #include "module/locale.h"
 
 namespace {
@@ -50,8 +51,7 @@ void unregister_board_hotkeys(BlurBoard *board)
 
 void set_bool_setting(BlurBoard *board, const char *key, bool value)
 {
-	obs_data_t *settings = obs_data_create();
+	DataRef settings = refs::data_create();
 	obs_data_set_bool(settings, key, value);
 	obs_source_update(board->source, settings);
-	obs_data_release(settings);
 }

@@ -48,16 +48,16 @@ void record_board(PlacementScan &scan, obs_source_t *source)
 	Placement &entry = (*scan.output)[source];
 	if (entry.count++ != 0)
 		return;
-	entry.scene = obs_source_get_weak_source(obs_scene_get_source(scan.current_scene));
+	entry.scene = refs::get_weak_source(obs_scene_get_source(scan.current_scene));
 	if (scan.current_group)
-		entry.group = obs_source_get_weak_source(obs_sceneitem_get_source(scan.current_group));
+		entry.group = refs::get_weak_source(obs_sceneitem_get_source(scan.current_group));
 }
 
 void visit_scene(PlacementScan &scan, obs_scene_t *scene)
 {
 	if (!scene || scan.visited_scenes.count(scene))
 		return;
-	SceneRef ref = obs_scene_get_ref(scene);
+	SceneRef ref = refs::scene_get_ref(scene);
 	if (!ref)
 		return;
 	scan.visited_scenes.insert(ref);
@@ -72,11 +72,9 @@ bool scene_item_step(obs_scene_t *scene, obs_sceneitem_t *item, void *param)
 	if (is_board(scan, source)) {
 		record_board(scan, source);
 	} else if (obs_sceneitem_is_group(item)) {
-		SceneRef scene_ref = obs_scene_get_ref(scene);
-		if (scene_ref) {
-			obs_sceneitem_addref(item);
-			scan.pending_groups.push_back({std::move(scene_ref), SceneItemRef(item)});
-		}
+		SceneRef scene_ref = refs::scene_get_ref(scene);
+		if (scene_ref)
+			scan.pending_groups.push_back({std::move(scene_ref), SceneItemRef(refs::item_addref(item))});
 	} else {
 		visit_scene(scan, obs_scene_from_source(source));
 	}
@@ -97,7 +95,7 @@ bool group_item_step(obs_scene_t *, obs_sceneitem_t *item, void *param)
 
 bool collect_canvas(void *param, obs_canvas_t *canvas)
 {
-	CanvasRef ref = obs_canvas_get_ref(canvas);
+	CanvasRef ref = refs::canvas_get_ref(canvas);
 	if (ref)
 		static_cast<std::vector<CanvasRef> *>(param)->push_back(std::move(ref));
 	return true;
@@ -118,7 +116,7 @@ void scan_placements(const char *type_id, Entries &output)
 	// The main canvas may be met again in the enumeration; each entry holds
 	// a reference of its own, but a canvas is walked once.
 	std::vector<CanvasRef> canvases;
-	if (CanvasRef main_canvas = obs_get_main_canvas())
+	if (CanvasRef main_canvas = refs::main_canvas())
 		canvases.push_back(std::move(main_canvas));
 	obs_enum_canvases(collect_canvas, &canvases);
 	std::vector<obs_canvas_t *> walked;
@@ -180,14 +178,10 @@ void PlacementRegistry::query(obs_source_t *board_source, Placement &placement)
 	const Placement &entry = found->second;
 	placement.count = entry.count;
 	// The caller gets weak references of its own.
-	if (entry.scene) {
-		obs_weak_source_addref(entry.scene);
-		placement.scene = entry.scene.Get();
-	}
-	if (entry.group) {
-		obs_weak_source_addref(entry.group);
-		placement.group = entry.group.Get();
-	}
+	if (entry.scene)
+		placement.scene = refs::weak_addref(entry.scene);
+	if (entry.group)
+		placement.group = refs::weak_addref(entry.group);
 }
 
 void PlacementRegistry::clear()

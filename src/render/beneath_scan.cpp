@@ -2,6 +2,7 @@
 
 #include <graphics/vec3.h>
 
+#include "module/host_refs.h"
 #include "render/item_geometry.h"
 
 namespace {
@@ -36,8 +37,7 @@ void store_board(BeneathScan &scan, obs_sceneitem_t *item)
 // crop's top-left corner: its items land shifted by the crop.
 void store_group(BeneathScan &scan, obs_sceneitem_t *item)
 {
-	obs_sceneitem_addref(item);
-	scan.group_item = item;
+	scan.group_item = refs::item_addref(item);
 	obs_source_t *group = obs_sceneitem_get_source(item);
 	const ItemGeometry geometry =
 	    compute_item_geometry(item, obs_source_get_width(group), obs_source_get_height(group));
@@ -61,8 +61,8 @@ void collect(BeneathScan &scan, obs_sceneitem_t *item, const matrix4 *parent)
 	try {
 		scan.items.push_back(record);
 	} catch (...) {
-		obs_source_release(record.transition);
-		obs_source_release(record.source);
+		refs::source_release(record.transition);
+		refs::source_release(record.source);
 	}
 }
 
@@ -107,7 +107,7 @@ void scan_beneath(obs_source_t *scene_source, BeneathScan &scan)
 	if (!scan.group_item)
 		return;
 	obs_sceneitem_group_enum_items(scan.group_item, scan_group_item, &scan);
-	obs_sceneitem_release(scan.group_item);
+	refs::item_release(scan.group_item);
 	scan.group_item = nullptr;
 }
 
@@ -119,12 +119,11 @@ obs_source_t *active_show_hide_transition(obs_sceneitem_t *item, bool visible)
 
 	// A show transition brings the item in on side B, a hide transition
 	// takes it out from side A; an empty side means it carries nothing.
-	obs_source_t *carried =
-	    obs_transition_get_source(transition, visible ? OBS_TRANSITION_SOURCE_B : OBS_TRANSITION_SOURCE_A);
+	SourceRef carried =
+	    refs::transition_get_source(transition, visible ? OBS_TRANSITION_SOURCE_B : OBS_TRANSITION_SOURCE_A);
 	if (!carried)
 		return nullptr;
-	obs_source_release(carried);
-	return obs_source_get_ref(transition);
+	return refs::source_get_ref(transition);
 }
 
 bool prepare_beneath_item(obs_sceneitem_t *item, const matrix4 *parent, BeneathItem &record)
@@ -134,9 +133,9 @@ bool prepare_beneath_item(obs_sceneitem_t *item, const matrix4 *parent, BeneathI
 	if (!visible && !transition)
 		return false;
 
-	obs_source_t *source = obs_source_get_ref(obs_sceneitem_get_source(item));
+	obs_source_t *source = refs::source_get_ref(obs_sceneitem_get_source(item));
 	if (!source) {
-		obs_source_release(transition);
+		refs::source_release(transition);
 		return false;
 	}
 
@@ -166,8 +165,8 @@ bool prepare_beneath_item(obs_sceneitem_t *item, const matrix4 *parent, BeneathI
 void release_beneath_items(std::vector<BeneathItem> &items)
 {
 	for (BeneathItem &record : items) {
-		obs_source_release(record.transition);
-		obs_source_release(record.source);
+		refs::source_release(record.transition);
+		refs::source_release(record.source);
 	}
 	items.clear();
 }

@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "board/blur_board.h"
+#include "module/host_refs.h"
 #include "module/log.h"
 #include "placement/profiling_report.h"
 #include "render/beneath_scan.h"
@@ -95,7 +96,7 @@ struct ScanGuard {
 	~ScanGuard()
 	{
 		if (scan.group_item) {
-			obs_sceneitem_release(scan.group_item);
+			refs::item_release(scan.group_item);
 			scan.group_item = nullptr;
 		}
 		release_beneath_items(scan.items);

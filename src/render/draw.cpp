@@ -21,10 +21,10 @@ bool take_snapshot(BlurBoard *board, DrawSnapshot &snap)
 	snap.emergency_size = board->emergency_size;
 	snap.emergency = board->emergency;
 	snap.fade_level = board->fade_level;
-	snap.scene = obs_weak_source_get_source(board->placement.scene);
+	snap.scene = refs::weak_get_source(board->placement.scene);
 	snap.in_group = board->placement.group != nullptr;
 	if (snap.in_group)
-		snap.group = obs_weak_source_get_source(board->placement.group);
+		snap.group = refs::weak_get_source(board->placement.group);
 	snap.force_redraw = board->force_redraw;
 	snap.is_ellipse = board->is_ellipse;
 	snap.feather = board->feather;

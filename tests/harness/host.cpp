@@ -381,12 +381,34 @@ void release_scene(obs_scene_t *scene)
 	obs_scene_release(scene);
 }
 
+ReferenceBalance reference_balance()
+{
+	obs_wait_for_destroy_queue();
+	ReferenceBalance balance;
+	calldata_t data;
+	calldata_init(&data);
+	if (proc_handler_call(obs_get_proc_handler(), "mistpane_reference_balance", &data)) {
+		balance.outstanding = (long)calldata_int(&data, "outstanding");
+		balance.boards = (long)calldata_int(&data, "boards");
+		const char *report = calldata_string(&data, "report");
+		balance.report = report ? report : "";
+	}
+	calldata_free(&data);
+	return balance;
+}
+
 int run_tests(int argc, char **argv, const HostOptions &options)
 {
 	::testing::InitGoogleTest(&argc, argv);
 	if (!start(options))
 		return 2;
 	int result = RUN_ALL_TESTS();
+	const ReferenceBalance balance = reference_balance();
+	if (balance.boards == 0 && balance.outstanding > 0) {
+		std::fprintf(stderr, "harness: FAILED, the module still holds host references: %s\n",
+			     balance.report.c_str());
+		result = result ? result : 4;
+	}
 	const long leaks = stop();
 	if (leaks != 0) {
 		std::fprintf(stderr, "harness: FAILED, libobs counts %ld leaked allocations\n", leaks);

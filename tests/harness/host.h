@@ -113,8 +113,19 @@ obs_scene_t *make_scene(const char *name);
 // record of it at shutdown.
 void release_scene(obs_scene_t *scene);
 
+// The module's own count of host references it holds (test builds count
+// them), and how many boards are alive; -1 when the module does not count.
+struct ReferenceBalance {
+	long outstanding = -1;
+	long boards = 0;
+	std::string report;
+};
+// Waits for the host's destroy queue first, so boards released are gone.
+ReferenceBalance reference_balance();
+
 // Runs gtest inside a started host; returns the process exit code. A
-// non-zero leak count fails the run.
+// non-zero leak count fails the run, and so does any host reference the
+// module still holds once every board is gone.
 int run_tests(int argc, char **argv, const HostOptions &options = {});
 
 } // namespace harness
