@@ -260,9 +260,15 @@ class Show:
             await asyncio.sleep(0.1)
             new = [f for f in set(os.listdir(shots)) - before if f.endswith(".png")]
             if new:
+                # Written in place: wait until it reads as a whole image.
                 path = os.path.join(shots, new[0])
-                await asyncio.sleep(0.5)
-                return path
+                for _ in range(100):
+                    try:
+                        with Image.open(path) as img:
+                            img.load()
+                        return path
+                    except OSError:
+                        await asyncio.sleep(0.1)
         return None
 
 
@@ -365,6 +371,11 @@ def main():
             obs.wait(timeout=120)
         except subprocess.TimeoutExpired:
             exited_by_itself = False
+            # Where it hangs, before it is killed.
+            stacks = subprocess.run(["gdb", "-q", "-batch", "-p", str(target), "-ex", "thread apply all bt 25"],
+                                    capture_output=True, text=True, timeout=300).stdout
+            with open(os.path.join(home, "obs-console.txt"), "a") as f:
+                f.write("\n==== stacks of the hung OBS\n" + stacks)
             obs.kill()
             obs.wait()
     else:
@@ -385,7 +396,7 @@ def main():
         f.write(text)
     if shot:
         shutil.copy(shot, kept[:-4] + "-program.png")
-    if code != 0:
+    if code != 0 or not exited_by_itself:
         with open(kept[:-4] + "-console.txt", "w") as f:
             f.write(console_text)
 
