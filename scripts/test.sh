@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The test command: style check, then every test against the real host, in
 # a plain build and in one with AddressSanitizer and UBSan, then the threads
-# test alone in a ThreadSanitizer build.
+# test alone in a ThreadSanitizer build, then a minute's soak in the real
+# OBS Studio (SOAK_SECONDS, default 60; 0 skips it).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 if [ "${MISTPANE_ENV:-}" = "" ]; then
@@ -23,5 +24,9 @@ done
 dir=$("$here/build.sh" thread threads_test)
 echo "== threads test (thread) in $dir"
 "$here/with-display.sh" ctest --test-dir "$dir" --output-on-failure -R '^threads_test$' ${CTEST_ARGS:-} || status=1
+if [ "${SOAK_SECONDS:-60}" != 0 ]; then
+  echo "== soak in OBS Studio"
+  "$here/soak.sh" "${SOAK_SECONDS:-60}" || status=1
+fi
 echo "== tests took $(( $(date +%s) - start )) s, status $status"
 exit $status
