@@ -105,11 +105,13 @@ def install_module(home, module, data):
 class Show:
     """The streamer: scenes, boards and the random actions on them."""
 
-    def __init__(self, ws, rng, actions, picture):
+    def __init__(self, ws, rng, actions, picture, kind=BOARD):
         self.ws = ws
         self.rng = rng
         self.actions = actions
         self.picture = picture
+        # Another source type in the boards' place, for comparison runs.
+        self.kind = kind
         self.boards = {}  # name -> (scene, item id)
         self.scenes = ["Main", "Second", "Overlay"]
         self.studio = False
@@ -121,7 +123,9 @@ class Show:
         ret = await self.ws.call(simpleobsws.Request(kind, data), timeout=30)
         if not ret.ok():
             self.failed[kind] = self.failed.get(kind, 0) + 1
-        return ret.responseData if ret.ok() else None
+            self.last_refusal = f"{kind}: {ret.requestStatus.code} {ret.requestStatus.comment}"
+        # None when refused; an answer without data reads as {}.
+        return (ret.responseData or {}) if ret.ok() else None
 
     def board_settings(self):
         r = self.rng
@@ -132,7 +136,7 @@ class Show:
         return s
 
     async def add_board(self, scene, name, settings, x, y):
-        data = await self.call("CreateInput", {"sceneName": scene, "inputName": name, "inputKind": BOARD,
+        data = await self.call("CreateInput", {"sceneName": scene, "inputName": name, "inputKind": self.kind,
                                                "inputSettings": settings, "sceneItemEnabled": True})
         if data:
             self.boards[name] = (scene, data["sceneItemId"])
@@ -176,7 +180,7 @@ class Show:
         self.serial += 1
         name = f"Passing board {self.serial}"
         await self.call("CreateInput", {"sceneName": self.rng.choice(self.scenes), "inputName": name,
-                                        "inputKind": BOARD, "inputSettings": self.board_settings(),
+                                        "inputKind": self.kind, "inputSettings": self.board_settings(),
                                         "sceneItemEnabled": True})
         await asyncio.sleep(0.04)
         await self.call("RemoveInput", {"inputName": name})
@@ -220,7 +224,28 @@ class Show:
                 await self.call("RemoveSceneItem", {"sceneName": other, "sceneItemId": data["sceneItemId"]})
         self.counts[name] = self.counts.get(name, 0) + 1
 
+    async def switch_collections(self, seconds):
+        """Every switch of scene collection makes the frontend remove all
+        scenes, as at exit: many shutdown-like clears in one run."""
+        await self.call("CreateSceneCollection", {"sceneCollectionName": "Other"})
+        await self.setup()
+        start, current = time.monotonic(), "Other"
+        while time.monotonic() - start < seconds:
+            for _ in range(self.rng.randint(2, 8)):
+                await self.create_and_remove()
+            current = "Soak" if current == "Other" else "Other"
+            if await self.call("SetCurrentSceneCollection", {"sceneCollectionName": current}) is None:
+                raise RuntimeError(f"OBS refused to switch scene collections ({self.last_refusal})")
+            for _ in range(100):
+                await asyncio.sleep(0.1)
+                listed = await self.call("GetSceneCollectionList")
+                if listed and listed["currentSceneCollectionName"] == current and await self.call("GetSceneList"):
+                    break
+            self.counts["collection-switch"] = self.counts.get("collection-switch", 0) + 1
+
     async def run(self, seconds):
+        if self.actions == "collections":
+            return await self.switch_collections(seconds)
         if self.actions == "create-remove":
             weights = {"create-remove": 1}
         else:
@@ -312,7 +337,7 @@ async def drive(args, port, picture, shots, rng):
         if time.monotonic() > deadline:
             raise RuntimeError("obs-websocket did not answer")
         await asyncio.sleep(0.5)
-    show = Show(ws, rng, args.actions, picture)
+    show = Show(ws, rng, args.actions, picture, args.kind)
     await show.setup()
     await show.run(args.seconds)
     shot = await show.program_shot(shots)
@@ -325,8 +350,9 @@ def main():
     ap.add_argument("--seconds", type=float, default=60)
     ap.add_argument("--module", required=True)
     ap.add_argument("--data", required=True)
-    ap.add_argument("--actions", choices=["all", "create-remove"], default="all")
+    ap.add_argument("--actions", choices=["all", "create-remove", "collections"], default="all")
     ap.add_argument("--seed", type=int, default=None)
+    ap.add_argument("--kind", default=BOARD, help="source type of the boards (another one for comparison)")
     ap.add_argument("--obs", default="obs")
     ap.add_argument("--keep", default="out/soak", help="folder for the OBS log of each run")
     ap.add_argument("--gdb", action="store_true", help="run OBS under gdb and keep every thread's stack of a crash")
