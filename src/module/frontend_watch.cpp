@@ -67,6 +67,13 @@ void let_scenes_go()
 
 void on_event(enum obs_frontend_event event, void *)
 {
+	frontend_watch_event(event);
+}
+
+} // namespace
+
+void frontend_watch_event(enum obs_frontend_event event)
+{
 	switch (event) {
 	case OBS_FRONTEND_EVENT_SCRIPTING_SHUTDOWN:
 	case OBS_FRONTEND_EVENT_SCENE_COLLECTION_CHANGING:
@@ -85,8 +92,6 @@ void on_event(enum obs_frontend_event event, void *)
 		break;
 	}
 }
-
-} // namespace
 
 void frontend_watch_start()
 {
