@@ -118,6 +118,7 @@ class Show:
         self.counts = {}
         self.failed = {}
         self.serial = 0
+        self.state = {}
 
     async def call(self, kind, data=None):
         ret = await self.ws.call(simpleobsws.Request(kind, data), timeout=30)
@@ -273,12 +274,24 @@ class Show:
             keep = it["sourceName"] in ("Picture", "Known board")
             await self.call("SetSceneItemEnabled", {"sceneName": "Main", "sceneItemId": it["sceneItemId"],
                                                     "sceneItemEnabled": keep})
-        if self.studio:
-            await self.call("SetCurrentPreviewScene", {"sceneName": "Main"})
-            await self.call("TriggerStudioModeTransition")
-        else:
-            await self.call("SetCurrentProgramScene", {"sceneName": "Main"})
-        await asyncio.sleep(2.0)
+        # A transition still running (or queued behind the last switch) can
+        # take its own scene to program after ours: ask until Main is there.
+        for _ in range(10):
+            if self.studio:
+                await self.call("SetCurrentPreviewScene", {"sceneName": "Main"})
+                await asyncio.sleep(0.5)
+                await self.call("TriggerStudioModeTransition")
+            else:
+                await self.call("SetCurrentProgramScene", {"sceneName": "Main"})
+            await asyncio.sleep(2.0)
+            program = await self.call("GetCurrentProgramScene")
+            if program and program.get("sceneName", program.get("currentProgramSceneName")) == "Main":
+                break
+        # What a failed check is judged against.
+        self.state = {"program": await self.call("GetCurrentProgramScene"),
+                      "preview": await self.call("GetCurrentPreviewScene") if self.studio else None,
+                      "known": await self.call("GetInputSettings", {"inputName": "Known board"}),
+                      "main": await self.call("GetSceneItemList", {"sceneName": "Main"})}
         before = set(os.listdir(shots))
         await self.call("TriggerHotkeyByName", {"hotkeyName": "OBSBasic.Screenshot"})
         for _ in range(200):
@@ -469,6 +482,7 @@ def main():
                 problems.append("the program screenshot does not show the picture")
             elif hidden > 0.25:
                 problems.append("the known board no longer hides the picture")
+                print("  state at the screenshot: " + json.dumps(show.state))
     print(f"  OBS log kept in {kept}")
     for p in problems:
         print(f"  FAIL: {p}")
