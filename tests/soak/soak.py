@@ -152,6 +152,11 @@ class Show:
                 break
             await asyncio.sleep(0.2)
         self.failed.clear()
+        # Right after startup the frontend is still connecting to libobs's
+        # signals: a scene created then from obs-websocket's thread can
+        # deadlock OBS (that thread emits holding the signal handler's lock
+        # and waits for the UI thread, which waits for that lock).
+        await asyncio.sleep(3.0)
         old = scenes["scenes"]
         for scene in self.scenes:
             await self.call("CreateScene", {"sceneName": scene})
