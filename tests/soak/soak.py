@@ -119,6 +119,7 @@ class Show:
         self.failed = {}
         self.serial = 0
         self.state = {}
+        self.last_refusal = ""
 
     async def call(self, kind, data=None):
         ret = await self.ws.call(simpleobsws.Request(kind, data), timeout=30)
