@@ -27,6 +27,7 @@ struct BoardEffect {
 	gs_eparam_t *shape_rect = nullptr;
 	gs_eparam_t *shape_kind = nullptr;
 	gs_eparam_t *feather = nullptr;
+	gs_eparam_t *blur_pairs = nullptr;
 	gs_samplerstate_t *point_sampler = nullptr;
 };
 

@@ -204,23 +204,14 @@ bool capture_and_chain(BlurBoard *board, const DrawSnapshot &snap, FinalPassPara
 	if (!copy && target && !snap.force_redraw)
 		log_redraw_once(board, view, W, H, chain_format, scan.board_transform);
 
-	gs_texrender_t *capture = ensure_slot(pool, kSlotCapture, copy ? view.format : chain_format);
-	if (!capture)
-		return false;
-	gs_texrender_reset(capture);
-	if (!gs_texrender_begin_with_color_space(capture, (uint32_t)region.width, (uint32_t)region.height, space))
-		return false;
-
-	if (copy) {
-		// The begin only sized the texture; the pixels come from the target.
-		gs_texrender_end(capture);
-		gs_texture_t *texture = gs_texrender_get_texture(capture);
-		if (texture) {
-			const uint32_t cw = std::min(W - (uint32_t)region.x0, (uint32_t)region.width);
-			const uint32_t ch = std::min(H - (uint32_t)region.y0, (uint32_t)region.height);
-			gs_copy_texture_region(texture, 0, 0, target, (uint32_t)region.x0, (uint32_t)region.y0, cw, ch);
-		}
-	} else {
+	if (!copy) {
+		gs_texrender_t *capture = ensure_slot(pool, kSlotCapture, chain_format);
+		if (!capture)
+			return false;
+		gs_texrender_reset(capture);
+		if (!gs_texrender_begin_with_color_space(capture, (uint32_t)region.width, (uint32_t)region.height,
+							 space))
+			return false;
 		vec4 clear_color;
 		vec4_zero(&clear_color);
 		gs_clear(GS_CLEAR_COLOR, &clear_color, 0.0f, 0);
@@ -256,5 +247,8 @@ bool capture_and_chain(BlurBoard *board, const DrawSnapshot &snap, FinalPassPara
 	input.chain_format = chain_format;
 	input.space = space;
 	input.pool = &pool;
+	// Copying reads the target in place: a GPU copy out of it would wait
+	// until everything drawn so far has been rasterized.
+	input.target = copy ? target : nullptr;
 	return run_chain(input, params);
 }
