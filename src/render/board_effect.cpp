@@ -61,5 +61,7 @@ void board_effect_unload()
 	board_effect.effect = nullptr;
 	gs_samplerstate_destroy(board_effect.point_sampler);
 	board_effect.point_sampler = nullptr;
+	for (HostEffectParams &params : board_effect.host_effects)
+		params = HostEffectParams{};
 	obs_leave_graphics();
 }

@@ -39,6 +39,20 @@ MosaicGrid mosaic_grid(float bx0, float by0, float bx1, float by1, float cell)
 	return grid;
 }
 
+void mosaic_texture_size(gs_texture_t *texture, uint32_t nx, uint32_t ny, uint32_t &width, uint32_t &height)
+{
+	width = texture ? gs_texture_get_width(texture) : 0;
+	height = texture ? gs_texture_get_height(texture) : 0;
+	const uint64_t area = uint64_t(width) * height, needed = uint64_t(nx) * ny;
+	if (width >= nx && height >= ny && area <= 4 * needed)
+		return;
+	// A quarter more than now, in steps of 16: a fade changes the grid
+	// every frame, the texture only every few.
+	auto size = [](uint32_t n) { return (n + n / 4 + 15) / 16 * 16; };
+	width = size(nx);
+	height = size(ny);
+}
+
 bool reduce_with_points(float cell, int levels)
 {
 	return cell / (float)(1 << levels) <= 4.0f;
@@ -269,23 +283,28 @@ bool run_passes(const ChainInput &in, FinalPassParams &params)
 
 	if (in.mosaic) {
 		gs_texrender_t *render = ensure_slot(pool, kSlotMosaic, format);
-		if (!render || !begin_pass(render, (uint32_t)grid.nx, (uint32_t)grid.ny, in.space))
+		if (!render)
+			return false;
+		uint32_t tw = 0, th = 0;
+		mosaic_texture_size(gs_texrender_get_texture(render), (uint32_t)grid.nx, (uint32_t)grid.ny, tw, th);
+		if (!begin_pass(render, tw, th, in.space))
 			return false;
 		set_source(current, region);
 		const LevelGeometry &g = current.geometry;
 		vec2 origin, inv, du, dv;
 		vec2_set(&origin, g.ox, g.oy);
 		vec2_set(&inv, 1.0f / (g.texel * (float)g.width), 1.0f / (g.texel * (float)g.height));
-		vec2_set(&du, 1.0f, 0.0f);
-		vec2_set(&dv, 0.0f, 1.0f);
 		gs_effect_set_vec2(board_effect.cap_origin, &origin);
 		gs_effect_set_vec2(board_effect.cap_inv_size, &inv);
+		// One texel per cell in the top-left nx x ny of the texture.
 		vec2_zero(&origin);
+		vec2_set(&du, (float)grid.nx / (float)tw, 0.0f);
+		vec2_set(&dv, 0.0f, (float)grid.ny / (float)th);
 		gs_effect_set_vec2(board_effect.pos_origin, &origin);
 		gs_effect_set_vec2(board_effect.pos_du, &du);
 		gs_effect_set_vec2(board_effect.pos_dv, &dv);
 		vec2_set(&params.grid_origin, (float)grid.gx * in.cell, (float)grid.gy * in.cell);
-		vec2_set(&params.grid_dim, (float)grid.nx, (float)grid.ny);
+		vec2_set(&params.grid_dim, (float)tw, (float)th);
 		params.cell_size = in.cell;
 		gs_effect_set_vec2(board_effect.grid_origin, &params.grid_origin);
 		gs_effect_set_vec2(board_effect.grid_dim, &params.grid_dim);
@@ -295,8 +314,8 @@ bool run_passes(const ChainInput &in, FinalPassParams &params)
 			gs_draw_quadf(nullptr, 0, (float)grid.nx, (float)grid.ny);
 		end_pass(render);
 		params.image = gs_texrender_get_texture(render);
-		vec2_set(&params.uv_min, 0.5f / (float)grid.nx, 0.5f / (float)grid.ny);
-		vec2_set(&params.uv_max, 1.0f - 0.5f / (float)grid.nx, 1.0f - 0.5f / (float)grid.ny);
+		vec2_set(&params.uv_min, 0.5f / (float)tw, 0.5f / (float)th);
+		vec2_set(&params.uv_max, ((float)grid.nx - 0.5f) / (float)tw, ((float)grid.ny - 0.5f) / (float)th);
 		return true;
 	}
 

@@ -79,6 +79,11 @@ struct LevelGeometry {
 // grown by pad texels and kept inside the level.
 TexelRect texels_over(const LevelGeometry &level, float x0, float y0, float x1, float y1, int pad);
 
+// Size of the mosaic texture for an nx x ny grid, given the texture it has
+// (or null): kept while the grid fits and fills a quarter of it, so a
+// fading or moving board does not resize it every frame.
+void mosaic_texture_size(gs_texture_t *texture, uint32_t nx, uint32_t ny, uint32_t &width, uint32_t &height);
+
 // Point reads while a cell spans at most 4 texels of the smallest level.
 bool reduce_with_points(float cell, int levels);
 
