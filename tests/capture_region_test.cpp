@@ -320,7 +320,12 @@ TEST(Composite, EmergencyCoverUndoesTheBoardTransform)
 	matrix4 singular;
 	matrix4_identity(&singular);
 	singular.x.x = 0.0f;
-	EXPECT_FALSE(place_composite(input_for(snap, singular, 100, 50), p));
+	// A board scaled to nothing still covers the canvas: the world matrix
+	// is replaced instead of undone.
+	ASSERT_TRUE(place_composite(input_for(snap, singular, 100, 50), p));
+	EXPECT_TRUE(p.use_transform);
+	EXPECT_TRUE(p.reset_transform);
+	EXPECT_FLOAT_EQ(p.quad_width, 1920.0f);
 }
 
 TEST(Composite, ShapeLivesInCanvasPixelsAlongTheBoardEdges)

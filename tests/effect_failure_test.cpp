@@ -59,7 +59,7 @@ TEST(EffectFailure, LogsTheErrorThenTheWarningThenTheLoadedLine)
 	EXPECT_EQ(lines[warning].text, "[mistpane] the board will draw nothing because its shader is missing");
 }
 
-TEST(EffectFailure, TheTypeIsStillListedAndBoardsDrawNothing)
+TEST(EffectFailure, TheTypeIsStillListedAndBoardsCoverTheirArea)
 {
 	bool listed = false;
 	const char *id = nullptr;
@@ -78,15 +78,21 @@ TEST(EffectFailure, TheTypeIsStillListedAndBoardsDrawNothing)
 	const harness::Image frame = harness::next_frames(4);
 	obs_set_output_source(0, nullptr);
 
-	// The picture shows through untouched.
+	// The board cannot blur, so it covers its area with an opaque fill;
+	// the picture beside it is untouched.
 	ASSERT_FALSE(frame.empty());
-	size_t differing = 0;
+	size_t differing = 0, uncovered = 0;
 	for (uint32_t y = 0; y < frame.height; ++y)
 		for (uint32_t x = 0; x < frame.width; ++x) {
-			const uint8_t expected = (((x / 4) + (y / 4)) & 1) ? 255 : 0;
-			differing += std::abs(int(frame.at(x, y)[0]) - expected) > 2;
+			const int v = frame.at(x, y)[0];
+			if (x < 320 && y < 180)
+				uncovered += std::abs(v - 31) > 2; // the dark grey fill
+			else
+				differing += std::abs(v - ((((x / 4) + (y / 4)) & 1) ? 255 : 0)) > 2;
 		}
 	EXPECT_EQ(differing, 0u);
+	EXPECT_EQ(uncovered, 0u);
+	EXPECT_EQ(harness::log_matching("cannot show its effect (its effect is not loaded)").size(), 1u);
 
 	harness::release_scene(scene);
 	obs_source_release(board);

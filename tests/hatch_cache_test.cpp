@@ -15,38 +15,34 @@ int band_of(int x, int y, int x0, int y0)
 	return sum % 24 == 0 ? -1 : sum / 24;
 }
 
-// Tinted odd bands in (140, 10, 10) over black: the premultiplied dark red
-// at 55 %, blended in the target's own (gamma) values as the host leaves
-// the framebuffer's sRGB switch for a source's draw.
+// Opaque stripes: odd bands dark red (140, 10, 10), even bands dark grey
+// (31, 31, 31), in the target's own (gamma) values as the host leaves the
+// framebuffer's sRGB switch for a source's draw. Nothing of the checker
+// picture beneath shows through.
 void expect_hatch(const harness::Image &out, int x0, int y0, int w, int h, const char *what)
 {
-	long tinted = 0, clear = 0;
+	long tinted = 0, fill = 0;
 	for (int y = y0; y < y0 + h; ++y)
 		for (int x = x0; x < x0 + w; ++x) {
 			const int band = band_of(x, y, x0, y0);
 			if (band < 0)
 				continue;
 			const uint8_t *p = out.at(x, y);
-			if (band & 1) {
-				++tinted;
-				ASSERT_NEAR(p[0], 140, 2) << what << " " << x << "," << y;
-				ASSERT_NEAR(p[1], 10, 2) << what << " " << x << "," << y;
-				ASSERT_NEAR(p[2], 10, 2) << what << " " << x << "," << y;
-			} else {
-				++clear;
-				ASSERT_EQ(p[0] + p[1] + p[2], 0) << what << " " << x << "," << y;
-			}
+			const int want[3] = {band & 1 ? 140 : 31, band & 1 ? 10 : 31, band & 1 ? 10 : 31};
+			tinted += band & 1;
+			fill += !(band & 1);
+			for (int c = 0; c < 3; ++c)
+				ASSERT_NEAR(p[c], want[c], 2) << what << " " << x << "," << y;
 		}
 	EXPECT_GT(tinted, w * h / 3) << what;
-	EXPECT_GT(clear, w * h / 3) << what;
-	// The band at the board's top-left corner is clear.
-	EXPECT_EQ(out.at(x0, y0)[0], 0) << what;
-	EXPECT_EQ(out.at(x0 + 10, y0 + 10)[0], 0) << what;
+	EXPECT_GT(fill, w * h / 3) << what;
+	// The band at the board's top-left corner is the fill.
+	EXPECT_NEAR(out.at(x0, y0)[0], 31, 2) << what;
 	EXPECT_NEAR(out.at(x0 + 30, y0)[0], 140, 2) << what;
 }
 
 struct SharedStage {
-	rt::Stage stage{R"({"width": 200, "height": 120})", "solid", 8, true, 0xff000000};
+	rt::Stage stage{R"({"width": 200, "height": 120})", "checker", 8};
 	obs_sceneitem_t *second = nullptr;
 	SharedStage()
 	{
@@ -77,11 +73,19 @@ TEST(Hatch, SharedBoardDrawsBandsOfTwentyFourBoardPixels)
 	expect_hatch(out, 100, 60, 200, 120, "first item");
 	expect_hatch(out, 400, 200, 200, 120, "second item");
 	// Nothing else is touched.
-	const harness::Image black = rt::pattern_image("solid", 8, 0xff000000);
-	EXPECT_EQ(rt::count_changed(out, black, 0, {0, 0, 640, 60}), 0);
-	EXPECT_EQ(rt::count_changed(out, black, 0, {0, 60, 100, 360}), 0);
+	const harness::Image picture = rt::pattern_image("checker", 8);
+	EXPECT_EQ(rt::count_changed(out, picture, 0, {0, 0, 640, 60}), 0);
+	EXPECT_EQ(rt::count_changed(out, picture, 0, {0, 60, 100, 360}), 0);
 
 	EXPECT_FALSE(s.captured());
+
+	// The emergency cover needs no item: the whole canvas is a mosaic.
+	s.stage.update(R"({"emergency": true, "emergency_size": 10})");
+	const harness::Image cover = harness::settled_frame(3);
+	const rt::CellCheck check = rt::check_cells(cover, picture, {0, 0, 640, 360}, 36);
+	EXPECT_EQ(check.cells, 17 * 10);
+	EXPECT_EQ(check.mixed, 0);
+	EXPECT_EQ(rt::method_of(s.stage.board), CaptureMethod::Copy);
 }
 
 TEST(Hatch, StripesScaleWithTheItemAndShowWhenFadedOut)
@@ -93,10 +97,10 @@ TEST(Hatch, StripesScaleWithTheItemAndShowWhenFadedOut)
 	vec2_set(&scale, 2.0f, 2.0f);
 	obs_sceneitem_set_scale(s.stage.board_item, &scale);
 	const harness::Image out = harness::settled_frame(3);
-	EXPECT_EQ(out.at(100 + 40, 60)[0], 0);
+	EXPECT_NEAR(out.at(100 + 40, 60)[0], 31, 2);
 	EXPECT_NEAR(out.at(100 + 50, 60)[0], 140, 2);
 	EXPECT_NEAR(out.at(100 + 94, 60)[0], 140, 2);
-	EXPECT_EQ(out.at(100 + 98, 60)[0], 0);
+	EXPECT_NEAR(out.at(100 + 98, 60)[0], 31, 2);
 	EXPECT_FALSE(s.captured());
 
 	// Back to one item: the board works again.

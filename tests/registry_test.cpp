@@ -411,7 +411,7 @@ TEST_F(Registry, HoldsOnlyWeakReferencesBetweenFrames)
 		placement_registry().query(board.source, placement);
 		ASSERT_EQ(placement.count, 1u);
 		weak_scene = placement.scene;
-		obs_weak_source_release(placement.group);
+		obs_weak_source_addref(weak_scene);
 		// The module's tick holds this scene's placement too.
 	}
 	// Removed and released: neither registry nor the board keeps it alive.

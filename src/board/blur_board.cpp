@@ -39,22 +39,24 @@ void board_update(void *data, obs_data_t *settings)
 	auto *board = static_cast<BlurBoard *>(data);
 	std::lock_guard<std::mutex> lock(board->mutex);
 
-	const char *mode = obs_data_get_string(settings, "mode");
-	board->is_mosaic = mode && std::strcmp(mode, "mosaic") == 0;
-	board->blur_radius = clamp_float((float)obs_data_get_double(settings, "blur_radius"), 0.0f, 500.0f);
-	board->mosaic_size = clamp_float((float)obs_data_get_double(settings, "mosaic_size"), 1.0f, 500.0f);
-	board->strength = clamp_float((float)obs_data_get_double(settings, "strength") / 100.0f, 0.0f, 1.0f);
-	board->fade_seconds = clamp_float((float)obs_data_get_double(settings, "fade_seconds"), 0.0f, 60.0f);
-	board->emergency_size = clamp_float((float)obs_data_get_double(settings, "emergency_size"), 0.5f, 50.0f);
-	board->emergency = obs_data_get_bool(settings, "emergency");
-	board->force_redraw = obs_data_get_bool(settings, "force_redraw");
-	const char *shape = obs_data_get_string(settings, "shape");
-	board->is_ellipse = shape && std::strcmp(shape, "ellipse") == 0;
-	board->feather = clamp_float((float)obs_data_get_double(settings, "feather"), 0.0f, 1000.0f);
-	board->width.store(clamp_size(obs_data_get_int(settings, "width")));
-	board->height.store(clamp_size(obs_data_get_int(settings, "height")));
+	namespace d = setting_defaults;
+	const char *mode = read_string(settings, "mode", d::mode);
+	board->is_mosaic = std::strcmp(mode, "mosaic") == 0;
+	board->blur_radius = clamp_float((float)read_number(settings, "blur_radius", d::blur_radius), 0.0f, 500.0f);
+	board->mosaic_size = clamp_float((float)read_number(settings, "mosaic_size", d::mosaic_size), 1.0f, 500.0f);
+	board->strength = clamp_float((float)(read_number(settings, "strength", d::strength) / 100.0), 0.0f, 1.0f);
+	board->fade_seconds = clamp_float((float)read_number(settings, "fade_seconds", d::fade_seconds), 0.0f, 60.0f);
+	board->emergency_size =
+	    clamp_float((float)read_number(settings, "emergency_size", d::emergency_size), 0.5f, 50.0f);
+	board->emergency = read_bool(settings, "emergency", d::emergency);
+	board->force_redraw = read_bool(settings, "force_redraw", false);
+	const char *shape = read_string(settings, "shape", d::shape);
+	board->is_ellipse = std::strcmp(shape, "ellipse") == 0;
+	board->feather = clamp_float((float)read_number(settings, "feather", d::feather), 0.0f, 1000.0f);
+	board->width.store(clamp_size(read_integer(settings, "width", d::width)));
+	board->height.store(clamp_size(read_integer(settings, "height", d::height)));
 
-	const bool enabled = obs_data_get_bool(settings, "enabled");
+	const bool enabled = read_bool(settings, "enabled", d::enabled);
 	board->enabled.store(enabled);
 	board->emergency_mirror.store(board->emergency);
 
@@ -68,18 +70,19 @@ void board_update(void *data, obs_data_t *settings)
 
 void board_get_defaults(obs_data_t *settings)
 {
-	obs_data_set_default_string(settings, "mode", "blur");
-	obs_data_set_default_double(settings, "blur_radius", 20.0);
-	obs_data_set_default_double(settings, "mosaic_size", 24.0);
-	obs_data_set_default_double(settings, "strength", 100.0);
-	obs_data_set_default_bool(settings, "enabled", true);
-	obs_data_set_default_double(settings, "fade_seconds", 0.5);
-	obs_data_set_default_int(settings, "width", 640);
-	obs_data_set_default_int(settings, "height", 360);
-	obs_data_set_default_bool(settings, "emergency", false);
-	obs_data_set_default_double(settings, "emergency_size", 6.0);
-	obs_data_set_default_string(settings, "shape", "rect");
-	obs_data_set_default_double(settings, "feather", 0.0);
+	namespace d = setting_defaults;
+	obs_data_set_default_string(settings, "mode", d::mode);
+	obs_data_set_default_double(settings, "blur_radius", d::blur_radius);
+	obs_data_set_default_double(settings, "mosaic_size", d::mosaic_size);
+	obs_data_set_default_double(settings, "strength", d::strength);
+	obs_data_set_default_bool(settings, "enabled", d::enabled);
+	obs_data_set_default_double(settings, "fade_seconds", d::fade_seconds);
+	obs_data_set_default_int(settings, "width", d::width);
+	obs_data_set_default_int(settings, "height", d::height);
+	obs_data_set_default_bool(settings, "emergency", d::emergency);
+	obs_data_set_default_double(settings, "emergency_size", d::emergency_size);
+	obs_data_set_default_string(settings, "shape", d::shape);
+	obs_data_set_default_double(settings, "feather", d::feather);
 }
 
 uint32_t board_get_width(void *data)

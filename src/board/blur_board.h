@@ -8,6 +8,7 @@
 
 #include "placement/placement.h"
 #include "render/capture_method.h"
+#include "render/cover.h"
 #include "render/final_pass.h"
 #include "render/texture_pool.h"
 
@@ -38,9 +39,12 @@ struct BlurBoard {
 	bool busy = false;
 	bool redraw_logged = false;
 	bool cover_clip_warned = false;
+	uint32_t cover_logged = 0; // CoverCause bits already logged
 	uint64_t cached_frame_time = 0;
 	bool cache_valid = false;
 	bool cached_ok = false;
+	bool cached_failed = false; // the cached capture failed: cover instead
+	CoverCause cached_cause = CoverCause::Passes;
 	FinalPassParams cached_params;
 	TexturePool pool;
 

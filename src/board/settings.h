@@ -1,11 +1,28 @@
 #pragma once
 
+#include <obs.h>
+
 #include <cstdint>
+
+// Defaults of a board's settings, shared by get_defaults and by the
+// readers below for values of the wrong type.
+namespace setting_defaults {
+constexpr const char *mode = "blur";
+constexpr double blur_radius = 20.0;
+constexpr double mosaic_size = 24.0;
+constexpr double strength = 100.0;
+constexpr bool enabled = true;
+constexpr double fade_seconds = 0.5;
+constexpr int64_t width = 640;
+constexpr int64_t height = 360;
+constexpr bool emergency = false;
+constexpr double emergency_size = 6.0;
+constexpr const char *shape = "rect";
+constexpr double feather = 0.0;
+} // namespace setting_defaults
 
 // Clamps applied when update reads the settings. Wider than the sliders:
 // values from saved settings or other programs inside them are kept.
-// NaN (possible from a program writing the settings) takes the low bound,
-// so nothing downstream turns it into an integer.
 inline float clamp_float(float value, float low, float high)
 {
 	if (value != value)
@@ -26,3 +43,16 @@ inline uint32_t clamp_size(int64_t value)
 		return 1;
 	return static_cast<uint32_t>(value);
 }
+
+// Readers that never turn a value of the wrong type into 0 or false (the
+// host's plain getters do): a remote-control program that sends "strength"
+// as the text "100" must not switch the board off. A number read from a
+// text, a NaN or a missing key gives the fallback; infinities keep their
+// sign.
+double read_number(obs_data_t *settings, const char *key, double fallback);
+// Whole numbers; a fractional or huge value clamps by its sign to the
+// 64-bit range first.
+int64_t read_integer(obs_data_t *settings, const char *key, int64_t fallback);
+bool read_bool(obs_data_t *settings, const char *key, bool fallback);
+// Valid until the settings change.
+const char *read_string(obs_data_t *settings, const char *key, const char *fallback);

@@ -13,14 +13,21 @@ using Entries = std::unordered_map<obs_source_t *, Placement>;
 // scene. Enumeration callbacks only record boards and queue work; the loop
 // in scan_placements starts every walk itself, so no enumeration runs
 // inside another and nesting of any depth (or a circle) needs no recursion.
+struct PendingGroup {
+	SceneRef scene; // the scene that contains the group
+	SceneItemRef group;
+};
+
 struct PlacementScan {
 	const char *type_id = nullptr;
-	// Each member holds one strong reference; pending_scenes shares them.
+	// held owns one strong reference per visited scene, released when the
+	// scan ends; the set and the stack only point at them.
+	std::vector<SceneRef> held;
 	std::unordered_set<obs_scene_t *> visited_scenes;
 	std::vector<obs_scene_t *> pending_scenes;
 	// Each pair holds its own references to the containing scene and the
 	// group item.
-	std::vector<std::pair<obs_scene_t *, obs_sceneitem_t *>> pending_groups;
+	std::vector<PendingGroup> pending_groups;
 	Entries *output = nullptr;
 	obs_scene_t *current_scene = nullptr;
 	obs_sceneitem_t *current_group = nullptr;
@@ -50,11 +57,12 @@ void visit_scene(PlacementScan &scan, obs_scene_t *scene)
 {
 	if (!scene || scan.visited_scenes.count(scene))
 		return;
-	obs_scene_t *ref = obs_scene_get_ref(scene);
+	SceneRef ref = obs_scene_get_ref(scene);
 	if (!ref)
 		return;
 	scan.visited_scenes.insert(ref);
 	scan.pending_scenes.push_back(ref);
+	scan.held.push_back(std::move(ref));
 }
 
 bool scene_item_step(obs_scene_t *scene, obs_sceneitem_t *item, void *param)
@@ -64,10 +72,10 @@ bool scene_item_step(obs_scene_t *scene, obs_sceneitem_t *item, void *param)
 	if (is_board(scan, source)) {
 		record_board(scan, source);
 	} else if (obs_sceneitem_is_group(item)) {
-		obs_scene_t *scene_ref = obs_scene_get_ref(scene);
+		SceneRef scene_ref = obs_scene_get_ref(scene);
 		if (scene_ref) {
 			obs_sceneitem_addref(item);
-			scan.pending_groups.emplace_back(scene_ref, item);
+			scan.pending_groups.push_back({std::move(scene_ref), SceneItemRef(item)});
 		}
 	} else {
 		visit_scene(scan, obs_scene_from_source(source));
@@ -89,9 +97,9 @@ bool group_item_step(obs_scene_t *, obs_sceneitem_t *item, void *param)
 
 bool collect_canvas(void *param, obs_canvas_t *canvas)
 {
-	obs_canvas_t *ref = obs_canvas_get_ref(canvas);
+	CanvasRef ref = obs_canvas_get_ref(canvas);
 	if (ref)
-		static_cast<std::vector<obs_canvas_t *> *>(param)->push_back(ref);
+		static_cast<std::vector<CanvasRef> *>(param)->push_back(std::move(ref));
 	return true;
 }
 
@@ -109,13 +117,13 @@ void scan_placements(const char *type_id, Entries &output)
 
 	// The main canvas may be met again in the enumeration; each entry holds
 	// a reference of its own, but a canvas is walked once.
-	std::vector<obs_canvas_t *> canvases;
-	if (obs_canvas_t *main_canvas = obs_get_main_canvas())
-		canvases.push_back(main_canvas);
+	std::vector<CanvasRef> canvases;
+	if (CanvasRef main_canvas = obs_get_main_canvas())
+		canvases.push_back(std::move(main_canvas));
 	obs_enum_canvases(collect_canvas, &canvases);
 	std::vector<obs_canvas_t *> walked;
 	walked.reserve(canvases.size());
-	for (obs_canvas_t *canvas : canvases) {
+	for (CanvasRef &canvas : canvases) {
 		bool seen = false;
 		for (obs_canvas_t *done : walked)
 			seen = seen || done == canvas;
@@ -123,7 +131,7 @@ void scan_placements(const char *type_id, Entries &output)
 			walked.push_back(canvas);
 			obs_canvas_enum_scenes(canvas, visit_root_scene, &scan);
 		}
-		obs_canvas_release(canvas);
+		canvas = nullptr;
 	}
 
 	while (!scan.pending_scenes.empty() || !scan.pending_groups.empty()) {
@@ -135,20 +143,18 @@ void scan_placements(const char *type_id, Entries &output)
 			obs_scene_enum_items(scene, scene_item_step, &scan);
 		}
 		while (!scan.pending_groups.empty()) {
-			auto [scene, group] = scan.pending_groups.back();
+			PendingGroup pending = std::move(scan.pending_groups.back());
 			scan.pending_groups.pop_back();
-			scan.current_scene = scene;
-			scan.current_group = group;
-			obs_sceneitem_group_enum_items(group, group_item_step, &scan);
-			obs_sceneitem_release(group);
-			obs_scene_release(scene);
+			scan.current_scene = pending.scene;
+			scan.current_group = pending.group;
+			obs_sceneitem_group_enum_items(pending.group, group_item_step, &scan);
+			// pending releases the item, then the scene.
 		}
 	}
 
 	scan.current_scene = nullptr;
 	scan.current_group = nullptr;
-	for (obs_scene_t *scene : scan.visited_scenes)
-		obs_scene_release(scene);
+	// scan.held releases every visited scene as the scan goes away.
 }
 
 } // namespace
@@ -173,13 +179,14 @@ void PlacementRegistry::query(obs_source_t *board_source, Placement &placement)
 		return;
 	const Placement &entry = found->second;
 	placement.count = entry.count;
+	// The caller gets weak references of its own.
 	if (entry.scene) {
 		obs_weak_source_addref(entry.scene);
-		placement.scene = entry.scene;
+		placement.scene = entry.scene.Get();
 	}
 	if (entry.group) {
 		obs_weak_source_addref(entry.group);
-		placement.group = entry.group;
+		placement.group = entry.group.Get();
 	}
 }
 
@@ -192,8 +199,6 @@ void PlacementRegistry::clear()
 
 void PlacementRegistry::drop_entries()
 {
-	for (auto &entry : entries_)
-		release_placement(entry.second);
 	entries_.clear();
 }
 

@@ -1,5 +1,7 @@
 #include "render/beneath_scan.h"
 
+#include <graphics/vec3.h>
+
 #include "render/item_geometry.h"
 
 namespace {
@@ -7,6 +9,15 @@ namespace {
 bool crop_set(const obs_sceneitem_crop &crop)
 {
 	return crop.left != 0 || crop.top != 0 || crop.right != 0 || crop.bottom != 0;
+}
+
+// The host draws such an item into a texture of the item's own (cropped)
+// size, which clips anything drawn beyond it.
+bool drawn_through_texture(obs_sceneitem_t *item, const obs_sceneitem_crop &effective_crop)
+{
+	return crop_set(effective_crop) || obs_sceneitem_get_scale_filter(item) != OBS_SCALE_DISABLE ||
+	       obs_sceneitem_get_blending_mode(item) != OBS_BLEND_NORMAL ||
+	       obs_sceneitem_get_blending_method(item) == OBS_BLEND_METHOD_SRGB_OFF;
 }
 
 void store_board(BeneathScan &scan, obs_sceneitem_t *item)
@@ -17,16 +28,28 @@ void store_board(BeneathScan &scan, obs_sceneitem_t *item)
 							    obs_source_get_height(scan.board_source));
 	scan.board_crop = geometry.crop;
 	scan.board_scale = geometry.scale;
-	// The host then draws the board into a texture of the item's own size,
-	// which clips anything drawn beyond the board (the emergency cover).
-	const obs_sceneitem_crop own_crop = [&] {
-		obs_sceneitem_crop crop{};
-		obs_sceneitem_get_crop(item, &crop);
-		return crop;
-	}();
-	scan.board_clipped = crop_set(own_crop) || obs_sceneitem_get_scale_filter(item) != OBS_SCALE_DISABLE ||
-			     obs_sceneitem_get_blending_mode(item) != OBS_BLEND_NORMAL ||
-			     obs_sceneitem_get_blending_method(item) == OBS_BLEND_METHOD_SRGB_OFF;
+	// Clipped there, the emergency cover covers the board's area only.
+	scan.board_clipped = scan.board_clipped || drawn_through_texture(item, geometry.crop);
+}
+
+// A group drawn through a texture of its own starts that texture at its
+// crop's top-left corner: its items land shifted by the crop.
+void store_group(BeneathScan &scan, obs_sceneitem_t *item)
+{
+	obs_sceneitem_addref(item);
+	scan.group_item = item;
+	obs_source_t *group = obs_sceneitem_get_source(item);
+	const ItemGeometry geometry =
+	    compute_item_geometry(item, obs_source_get_width(group), obs_source_get_height(group));
+	matrix4 draw;
+	obs_sceneitem_get_draw_transform(item, &draw);
+	matrix4 identity;
+	matrix4_identity(&identity);
+	vec3 shift;
+	vec3_set(&shift, -(float)geometry.crop.left, -(float)geometry.crop.top, 0.0f);
+	matrix4_translate3v(&scan.group_transform, &identity, &shift);
+	matrix4_mul(&scan.group_transform, &scan.group_transform, &draw);
+	scan.board_clipped = drawn_through_texture(item, geometry.crop);
 }
 
 void collect(BeneathScan &scan, obs_sceneitem_t *item, const matrix4 *parent)
@@ -53,9 +76,7 @@ bool scan_scene_item(obs_scene_t *, obs_sceneitem_t *item, void *param)
 	if (scan.group_source) {
 		// The board sits in a group: stop at the group and walk it next.
 		if (source == scan.group_source) {
-			obs_sceneitem_addref(item);
-			scan.group_item = item;
-			obs_sceneitem_get_draw_transform(item, &scan.group_transform);
+			store_group(scan, item);
 			return false;
 		}
 	} else if (source == scan.board_source) {

@@ -195,7 +195,8 @@ float4 PSHatch(VertData v_in) : TARGET
 {
 	float band = floor((v_in.uv.x + v_in.uv.y) / 24.0);
 	float odd = band - 2.0 * floor(band * 0.5);
-	return hatch_color * odd;
+	// Opaque dark grey between the bands: nothing beneath shows through.
+	return lerp(float4(0.12, 0.12, 0.12, 1.0), hatch_color, odd);
 }
 
 technique Down { pass { vertex_shader = VSCanvas(v_in); pixel_shader = PSDown(v_in); } }

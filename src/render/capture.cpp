@@ -140,46 +140,63 @@ void warn_clipped_cover(BlurBoard *board, bool emergency, bool clipped)
 
 } // namespace
 
-bool capture_and_chain(BlurBoard *board, const DrawSnapshot &snap, FinalPassParams &params)
+namespace {
+
+// A board drawn on a canvas it has no known item in (a shared board, a
+// private copy) is replayed only on such canvases, where the world matrix
+// of the canvas itself is the identity; undoing this one item's matrix
+// would misplace the cover under the other items.
+void cover_canvas_where_drawn(FinalPassParams &params)
 {
-	if (!snap.scene || (snap.in_group && !snap.group))
-		return false;
-	if (!obs_scene_from_source(snap.scene))
-		return false;
+	params.reset_transform = true;
+	matrix4_identity(&params.transform);
+}
 
-	BeneathScan scan;
-	scan.board_source = board->source;
-	scan.group_source = snap.group;
-	ScanGuard guard{scan};
-	scan_beneath(snap.scene, scan);
+CaptureResult failed(CoverCause cause)
+{
+	return {CaptureOutcome::Failed, cause};
+}
 
-	const uint32_t W = obs_source_get_width(snap.scene);
-	const uint32_t H = obs_source_get_height(snap.scene);
-	if (!scan.found || W == 0 || H == 0)
+constexpr CaptureResult kNothing{CaptureOutcome::Nothing, CoverCause::Passes};
+
+} // namespace
+
+TargetView read_target_view()
+{
+	TargetView view;
+	gs_texture_t *target = gs_get_render_target();
+	view.has_target = target != nullptr;
+	if (!target)
+		return view;
+	view.width = gs_texture_get_width(target);
+	view.height = gs_texture_get_height(target);
+	view.format = gs_texture_get_color_format(target);
+	gs_get_viewport(&view.viewport);
+	gs_matrix_get(&view.world);
+	view.main_canvas = target == obs_get_main_texture();
+	obs_video_info ovi;
+	view.canvas_sized = obs_get_video_info(&ovi) && ovi.base_width == view.width && ovi.base_height == view.height;
+	return view;
+}
+
+bool live_canvas_view(const TargetView &view, gs_color_format chain_format, uint32_t board_width, uint32_t board_height,
+		      bool placed)
+{
+	if (!view.has_target || view.width == 0 || view.height == 0)
 		return false;
-
-	// Where the board lies on the canvas.
-	const uint32_t bw = board->width.load();
-	const uint32_t bh = board->height.load();
-	const matrix4 M = board_to_canvas(scan.board_transform, scan.board_crop);
-	const bool emergency = snap.emergency;
-	warn_clipped_cover(board, emergency, scan.board_clipped);
-	const bool mosaic = snap.is_mosaic || emergency;
-	const float level = emergency ? 1.0f : snap.fade_level;
-	CanvasBox box;
-	if (emergency)
-		box = {0.0f, 0.0f, (float)W, (float)H};
-	else if (!visible_bounding_box(M, scan.board_crop, bw, bh, box))
+	if (!view.main_canvas &&
+	    !(!placed && view.canvas_sized && (board_width < view.width || board_height < view.height)))
 		return false;
-
-	// How far the passes read, then the 64-aligned region that holds it.
-	const Reach reach = mosaic ? mosaic_reach(box.x0, box.y0, box.x1, box.y1, emergency, snap.mosaic_size,
-						  snap.emergency_size, level, W, H)
-				   : blur_reach(box.x0, box.y0, box.x1, box.y1, snap.blur_radius, level);
-	CaptureRegion region;
-	if (!snap_capture_region(reach, box.x0, box.y0, box.x1, box.y1, W, H, region))
+	if (view.viewport.x != 0 || view.viewport.y != 0 || view.viewport.cx != (int)view.width ||
+	    view.viewport.cy != (int)view.height)
 		return false;
+	return chain_format == GS_RGBA16F ? view.format == GS_RGBA16F
+					  : (view.format == GS_RGBA || view.format == GS_BGRA);
+}
 
+CaptureResult capture_and_chain(BlurBoard *board, const DrawSnapshot &snap, const TargetView &view, bool placed,
+				FinalPassParams &params)
+{
 	const gs_color_space space = gs_get_color_space();
 	const gs_color_format chain_format = chain_format_for(space);
 	TexturePool &pool = board->pool;
@@ -188,30 +205,79 @@ bool capture_and_chain(BlurBoard *board, const DrawSnapshot &snap, FinalPassPara
 		pool.chain_format = chain_format;
 	}
 
-	// Copy when the target shows the canvas one to one; else draw the
-	// items beneath again.
-	TargetView view;
-	gs_texture_t *target = gs_get_render_target();
-	view.has_target = target != nullptr;
-	if (target) {
-		view.width = gs_texture_get_width(target);
-		view.height = gs_texture_get_height(target);
-		view.format = gs_texture_get_color_format(target);
-		gs_get_viewport(&view.viewport);
-		gs_matrix_get(&view.world);
+	BeneathScan scan;
+	ScanGuard guard{scan};
+	uint32_t W = 0, H = 0;
+	matrix4 board_transform;
+	obs_sceneitem_crop crop{};
+	bool copy = true;
+	// The program draws the board straight onto the canvas (an item that
+	// needs a texture of its own is drawn elsewhere): there the world
+	// matrix is where this very item sits, in whichever scene, public or
+	// private, that the scan may not know of.
+	if (live_canvas_view(view, chain_format, board->width.load(), board->height.load(), placed) &&
+	    (!snap.force_redraw || !placed)) {
+		W = view.width;
+		H = view.height;
+		board_transform = view.world;
+	} else {
+		if (!snap.scene || (snap.in_group && !snap.group) || !obs_scene_from_source(snap.scene))
+			return failed(CoverCause::SceneGone);
+		scan.board_source = board->source;
+		scan.group_source = snap.group;
+		scan_beneath(snap.scene, scan);
+		if (!scan.found)
+			return failed(CoverCause::ItemNotFound);
+		W = obs_source_get_width(snap.scene);
+		H = obs_source_get_height(snap.scene);
+		if (W == 0 || H == 0)
+			return kNothing;
+		board_transform = scan.board_transform;
+		crop = scan.board_crop;
+		copy = !snap.force_redraw && target_shows_canvas(view, W, H, chain_format, board_transform);
+		if (!copy && view.has_target && !snap.force_redraw)
+			log_redraw_once(board, view, W, H, chain_format, board_transform);
 	}
-	const bool copy = !snap.force_redraw && target_shows_canvas(view, W, H, chain_format, scan.board_transform);
-	if (!copy && target && !snap.force_redraw)
-		log_redraw_once(board, view, W, H, chain_format, scan.board_transform);
 
+	// Where the board lies on the canvas.
+	const uint32_t bw = board->width.load();
+	const uint32_t bh = board->height.load();
+	const matrix4 M = board_to_canvas(board_transform, crop);
+	const bool emergency = snap.emergency;
+	warn_clipped_cover(board, emergency, scan.board_clipped);
+	const bool mosaic = snap.is_mosaic || emergency;
+	const float level = emergency ? 1.0f : snap.fade_level;
+	CanvasBox box;
+	if (emergency) {
+		box = {0.0f, 0.0f, (float)W, (float)H};
+		// Known before any pass, so that a failure covers the canvas too.
+		place_canvas_cover(W, H, M, params);
+		if (!placed)
+			cover_canvas_where_drawn(params);
+	} else if (!visible_bounding_box(M, crop, bw, bh, box)) {
+		return kNothing;
+	}
+	for (float v : {box.x0, box.y0, box.x1, box.y1})
+		if (!std::isfinite(v))
+			return failed(CoverCause::BadPosition);
+
+	// How far the passes read, then the 64-aligned region that holds it.
+	const Reach reach = mosaic ? mosaic_reach(box.x0, box.y0, box.x1, box.y1, emergency, snap.mosaic_size,
+						  snap.emergency_size, level, W, H)
+				   : blur_reach(box.x0, box.y0, box.x1, box.y1, snap.blur_radius, level);
+	CaptureRegion region;
+	if (!snap_capture_region(reach, box.x0, box.y0, box.x1, box.y1, W, H, region))
+		return kNothing;
+
+	gs_texture_t *target = gs_get_render_target();
 	if (!copy) {
 		gs_texrender_t *capture = ensure_slot(pool, kSlotCapture, chain_format);
 		if (!capture)
-			return false;
+			return failed(CoverCause::CaptureTexture);
 		gs_texrender_reset(capture);
 		if (!gs_texrender_begin_with_color_space(capture, (uint32_t)region.width, (uint32_t)region.height,
 							 space))
-			return false;
+			return failed(CoverCause::CaptureTexture);
 		vec4 clear_color;
 		vec4_zero(&clear_color);
 		gs_clear(GS_CLEAR_COLOR, &clear_color, 0.0f, 0);
@@ -232,7 +298,7 @@ bool capture_and_chain(BlurBoard *board, const DrawSnapshot &snap, FinalPassPara
 	input.canvas_height = H;
 	input.board_width = bw;
 	input.board_height = bh;
-	input.crop = scan.board_crop;
+	input.crop = crop;
 	input.board_to_canvas = M;
 	input.bx0 = box.x0;
 	input.by0 = box.y0;
@@ -250,5 +316,10 @@ bool capture_and_chain(BlurBoard *board, const DrawSnapshot &snap, FinalPassPara
 	// Copying reads the target in place: a GPU copy out of it would wait
 	// until everything drawn so far has been rasterized.
 	input.target = copy ? target : nullptr;
-	return run_chain(input, params);
+	const bool ok = run_chain(input, params);
+	if (emergency && !placed)
+		cover_canvas_where_drawn(params);
+	if (!ok)
+		return failed(CoverCause::Passes);
+	return {CaptureOutcome::Drawn, CoverCause::Passes};
 }

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "render/cover.h"
+
 struct BlurBoard;
 struct DrawSnapshot;
 struct FinalPassParams;
@@ -32,13 +34,45 @@ struct TargetView {
 	gs_color_format format = GS_UNKNOWN;
 	gs_rect viewport{};
 	matrix4 world{};
+	// The target is the main canvas's own texture: the program output,
+	// whatever scene (public or a private copy) it shows.
+	bool main_canvas = false;
+	// The target has the main canvas's size (a transition's texture, say).
+	bool canvas_sized = false;
 };
+
+// Reads the live render target, viewport and world matrix.
+TargetView read_target_view();
+
+// The live draw shows a canvas one to one in a format the chain can take:
+// the world matrix is then the board's place on that canvas. Besides the
+// canvas itself, a canvas-sized target (a transition's texture) counts for
+// a board that no public scene places, such as a private copy in studio
+// mode: for a placed board the scan tells such a view from one that draws
+// the canvas moved. A canvas-sized target may also be the texture of the
+// board's own item (a filter or blending on it), which the host clears
+// first, so a board that large never counts there.
+bool live_canvas_view(const TargetView &view, gs_color_format chain_format, uint32_t board_width, uint32_t board_height,
+		      bool placed);
 
 // True when the target shows the canvas one to one in a format the chain
 // can take, and the board is being drawn with its own transform alone.
 bool target_shows_canvas(const TargetView &view, uint32_t canvas_width, uint32_t canvas_height,
 			 gs_color_format chain_format, const matrix4 &board_transform);
 
-// First half of the per-frame work: capture the region beneath the board
-// into slot 0, then run the chain. True when params can be drawn.
-bool capture_and_chain(BlurBoard *board, const DrawSnapshot &snapshot, FinalPassParams &params);
+enum class CaptureOutcome {
+	Drawn, // params hold a composite
+	Nothing, // nothing to hide: too weak, cropped away or off the canvas
+	Failed, // should hide and cannot: cover instead
+};
+
+struct CaptureResult {
+	CaptureOutcome outcome = CaptureOutcome::Nothing;
+	CoverCause cause = CoverCause::Passes;
+};
+
+// First half of the per-frame work: find the board's place, capture the
+// region beneath it into slot 0, then run the chain. placed: the board's
+// one public item is in the snapshot's scene.
+CaptureResult capture_and_chain(BlurBoard *board, const DrawSnapshot &snapshot, const TargetView &view, bool placed,
+				FinalPassParams &params);

@@ -58,20 +58,29 @@ bool reduce_with_points(float cell, int levels)
 	return cell / (float)(1 << levels) <= 4.0f;
 }
 
+void place_canvas_cover(uint32_t canvas_width, uint32_t canvas_height, const matrix4 &board_to_canvas,
+			FinalPassParams &params)
+{
+	const float W = (float)canvas_width, H = (float)canvas_height;
+	// Pushed in front of the host's transform for the board's item, the
+	// inverse cancels the item's placement: the quad is the canvas. A board
+	// scaled to nothing has no inverse; the canvas is then taken to be
+	// where the world matrix is the identity.
+	params.use_transform = true;
+	params.reset_transform = !matrix4_inv(&params.transform, &board_to_canvas);
+	if (params.reset_transform)
+		matrix4_identity(&params.transform);
+	params.quad_width = W;
+	params.quad_height = H;
+	vec2_set(&params.pos_origin, 0.0f, 0.0f);
+	vec2_set(&params.pos_du, W, 0.0f);
+	vec2_set(&params.pos_dv, 0.0f, H);
+}
+
 bool place_composite(const ChainInput &input, FinalPassParams &params)
 {
-	const float W = (float)input.canvas_width, H = (float)input.canvas_height;
 	if (input.emergency) {
-		// Pushed in front of the host's transform for the board's item,
-		// the inverse cancels the item's placement: the quad is the canvas.
-		params.use_transform = true;
-		if (!matrix4_inv(&params.transform, &input.board_to_canvas))
-			return false;
-		params.quad_width = W;
-		params.quad_height = H;
-		vec2_set(&params.pos_origin, 0.0f, 0.0f);
-		vec2_set(&params.pos_du, W, 0.0f);
-		vec2_set(&params.pos_dv, 0.0f, H);
+		place_canvas_cover(input.canvas_width, input.canvas_height, input.board_to_canvas, params);
 		return true;
 	}
 
@@ -231,7 +240,11 @@ bool run_passes(const ChainInput &in, FinalPassParams &params)
 	const float sigma_l = level_sigma(in.sigma, L);
 	const int pairs = blur_pairs(sigma_l);
 	const int reach = 2 * pairs + 1; // texels a blur pass reads on each side
-	const MosaicGrid grid = mosaic_grid(in.bx0, in.by0, in.bx1, in.by1, in.cell);
+	// Cells beyond the canvas are never seen: the grid covers only the
+	// board's part inside it, which also bounds its texture's size.
+	const MosaicGrid grid =
+	    mosaic_grid(std::max(in.bx0, region.valid_x0), std::max(in.by0, region.valid_y0),
+			std::min(in.bx1, region.valid_x1), std::min(in.by1, region.valid_y1), in.cell);
 	TexelRect blurred, across;
 	TexelRect need[7];
 	if (in.mosaic) {

@@ -87,7 +87,12 @@ void mosaic_texture_size(gs_texture_t *texture, uint32_t nx, uint32_t ny, uint32
 // Point reads while a cell spans at most 4 texels of the smallest level.
 bool reduce_with_points(float cell, int levels);
 
+// The emergency cover's quad over the whole canvas, drawn under the inverse
+// of the board's matrix (or the identity when it has none).
+void place_canvas_cover(uint32_t canvas_width, uint32_t canvas_height, const matrix4 &board_to_canvas,
+			FinalPassParams &params);
+
 // Places the result on the board's quad (or, for the emergency cover, on
 // the whole canvas) and fills the shape inputs; image and orig are left to
-// the caller. False when the emergency cover's matrix is singular.
+// the caller.
 bool place_composite(const ChainInput &input, FinalPassParams &params);

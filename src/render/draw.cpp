@@ -1,16 +1,15 @@
 #include "render/draw.h"
 
-#include <graphics/vec4.h>
-
 #include "board/blur_board.h"
 #include "render/board_effect.h"
 #include "render/capture.h"
+#include "render/cover.h"
 #include "render/final_pass.h"
 
 namespace {
 
 // Copies what this draw needs under the board's lock. False when the board
-// is faded out and has no emergency cover: then nothing is drawn.
+// is faded out and has no emergency cover: then there is nothing to hide.
 bool take_snapshot(BlurBoard *board, DrawSnapshot &snap)
 {
 	std::lock_guard<std::mutex> lock(board->mutex);
@@ -24,76 +23,69 @@ bool take_snapshot(BlurBoard *board, DrawSnapshot &snap)
 	snap.fade_level = board->fade_level;
 	snap.scene = obs_weak_source_get_source(board->placement.scene);
 	snap.in_group = board->placement.group != nullptr;
-	snap.group = snap.in_group ? obs_weak_source_get_source(board->placement.group) : nullptr;
+	if (snap.in_group)
+		snap.group = obs_weak_source_get_source(board->placement.group);
 	snap.force_redraw = board->force_redraw;
 	snap.is_ellipse = board->is_ellipse;
 	snap.feather = board->feather;
 	return true;
 }
 
-} // namespace
-
-void draw_hatch(BlurBoard *board)
+void draw_cached(BlurBoard *board)
 {
-	BoardEffect &fx = board_effect;
-	if (!fx.effect)
-		return;
-	const float w = (float)board->width.load();
-	const float h = (float)board->height.load();
-	vec2 origin, du, dv;
-	vec2_set(&origin, 0.0f, 0.0f);
-	vec2_set(&du, w, 0.0f);
-	vec2_set(&dv, 0.0f, h);
-	gs_effect_set_vec2(fx.pos_origin, &origin);
-	gs_effect_set_vec2(fx.pos_du, &du);
-	gs_effect_set_vec2(fx.pos_dv, &dv);
-	// Dark red, premultiplied, 55 % coverage.
-	vec4 color;
-	vec4_set(&color, 0.55f, 0.04f, 0.04f, 0.55f);
-	gs_effect_set_vec4(fx.hatch_color, &color);
-
-	gs_blend_state_push();
-	gs_blend_function(GS_BLEND_ONE, GS_BLEND_INVSRCALPHA);
-	while (gs_effect_loop(fx.effect, "Hatch"))
-		gs_draw_quadf(nullptr, 0, w, h);
-	gs_blend_state_pop();
+	if (board->cached_ok)
+		draw_final_composite(board->cached_params);
+	else if (board->cached_failed)
+		draw_failure_cover(board, board->cached_cause, board->cached_params);
 }
+
+} // namespace
 
 void board_draw(BlurBoard *board)
 {
-	if (!board || !board_effect.effect || board->busy)
+	if (!board || board->busy)
 		return;
 
 	const PlacementStatus status = board->placement_status.load();
-	if (status == PlacementStatus::Shared) {
+	DrawSnapshot snap;
+	const bool hide = take_snapshot(board, snap);
+	const TargetView view = read_target_view();
+	const bool live = live_canvas_view(view, chain_format_for(gs_get_color_space()), board->width.load(),
+					   board->height.load(), status == PlacementStatus::Placed);
+
+	// A board shown by two items cannot tell which one is drawn: stripes,
+	// except for the emergency cover on a live canvas, which needs no item.
+	if (status == PlacementStatus::Shared && !(hide && snap.emergency && live)) {
 		draw_hatch(board);
 		return;
 	}
-	if (status != PlacementStatus::Placed)
+	if (!hide)
 		return;
-
-	DrawSnapshot snap;
-	if (!take_snapshot(board, snap))
+	// Not in any public scene and not drawn onto a canvas (its properties
+	// preview, say): there is nothing beneath it to hide.
+	if (status != PlacementStatus::Placed && !live)
 		return;
+	if (!board_effect.effect) {
+		draw_failure_cover(board, CoverCause::NoEffect, FinalPassParams{});
+		return;
+	}
 
 	const uint64_t frame_time = obs_get_video_frame_time();
 	if (board->cache_valid && board->cached_frame_time == frame_time) {
 		// Every later view of this frame replays the first draw's result.
-		if (board->cached_ok)
-			draw_final_composite(board->cached_params);
-	} else {
-		board->busy = true;
-		FinalPassParams params;
-		const bool ok = capture_and_chain(board, snap, params);
-		if (ok)
-			draw_final_composite(params);
-		board->cached_params = params;
-		board->cached_ok = ok;
-		board->cached_frame_time = frame_time;
-		board->cache_valid = true;
-		board->busy = false;
+		draw_cached(board);
+		return;
 	}
 
-	obs_source_release(snap.group);
-	obs_source_release(snap.scene);
+	board->busy = true;
+	FinalPassParams params;
+	const CaptureResult result = capture_and_chain(board, snap, view, status == PlacementStatus::Placed, params);
+	board->cached_params = params;
+	board->cached_ok = result.outcome == CaptureOutcome::Drawn;
+	board->cached_failed = result.outcome == CaptureOutcome::Failed;
+	board->cached_cause = result.cause;
+	board->cached_frame_time = frame_time;
+	board->cache_valid = true;
+	draw_cached(board);
+	board->busy = false;
 }

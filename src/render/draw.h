@@ -2,12 +2,14 @@
 
 #include <obs.h>
 
+#include "module/host_refs.h"
+
 struct BlurBoard;
 struct FinalPassParams;
 
 // A board's settings, fade level and placement as one draw sees them,
 // copied under the board's lock. Holds strong references to the scene
-// and the group (either may be null); the draw releases them.
+// and the group (either may be null) for the length of the draw.
 struct DrawSnapshot {
 	bool is_mosaic = false;
 	float blur_radius = 0.0f;
@@ -15,8 +17,8 @@ struct DrawSnapshot {
 	float emergency_size = 6.0f;
 	bool emergency = false;
 	float fade_level = 0.0f;
-	obs_source_t *scene = nullptr;
-	obs_source_t *group = nullptr;
+	SourceRef scene;
+	SourceRef group;
 	bool in_group = false;
 	bool force_redraw = false;
 	bool is_ellipse = false;
@@ -25,6 +27,3 @@ struct DrawSnapshot {
 
 // The board's video_render entry.
 void board_draw(BlurBoard *board);
-
-// Diagonal stripes over the board's quad, for a board that cannot work.
-void draw_hatch(BlurBoard *board);

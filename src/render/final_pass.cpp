@@ -40,7 +40,10 @@ void draw_final_composite(const FinalPassParams &params)
 	gs_enable_framebuffer_srgb(true);
 	if (params.use_transform) {
 		gs_matrix_push();
-		gs_matrix_mul(&params.transform);
+		if (params.reset_transform)
+			gs_matrix_identity();
+		else
+			gs_matrix_mul(&params.transform);
 	}
 	while (gs_effect_loop(fx.effect, technique))
 		gs_draw_quadf(nullptr, 0, params.quad_width, params.quad_height);

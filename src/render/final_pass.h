@@ -17,6 +17,10 @@ struct FinalPassParams {
 	float quad_width = 0.0f, quad_height = 0.0f;
 	bool use_transform = false;
 	matrix4 transform{};
+	// With use_transform: replace the world matrix by the identity instead
+	// of multiplying transform (an emergency cover over a board whose
+	// matrix cannot be inverted, drawn where the canvas is the identity).
+	bool reset_transform = false;
 	bool shaped = false;
 	gs_texture_t *orig = nullptr;
 	vec2 orig_uv_min{}, orig_uv_max{};

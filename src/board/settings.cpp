@@ -1,0 +1,70 @@
+#include "board/settings.h"
+
+#include <cmath>
+
+namespace {
+
+// The item of that key when it holds the wanted type; released by the
+// caller.
+obs_data_item_t *typed_item(obs_data_t *settings, const char *key, obs_data_type type)
+{
+	obs_data_item_t *item = settings ? obs_data_item_byname(settings, key) : nullptr;
+	if (item && obs_data_item_gettype(item) != type)
+		obs_data_item_release(&item);
+	return item;
+}
+
+} // namespace
+
+double read_number(obs_data_t *settings, const char *key, double fallback)
+{
+	obs_data_item_t *item = typed_item(settings, key, OBS_DATA_NUMBER);
+	if (!item)
+		return fallback;
+	const double value = obs_data_item_get_double(item);
+	obs_data_item_release(&item);
+	return std::isnan(value) ? fallback : value;
+}
+
+int64_t read_integer(obs_data_t *settings, const char *key, int64_t fallback)
+{
+	obs_data_item_t *item = typed_item(settings, key, OBS_DATA_NUMBER);
+	if (!item)
+		return fallback;
+	int64_t result = fallback;
+	if (obs_data_item_numtype(item) == OBS_DATA_NUM_INT) {
+		result = obs_data_item_get_int(item);
+	} else {
+		// A double beyond the 64-bit range has no integer conversion.
+		const double value = obs_data_item_get_double(item);
+		if (value >= 9.2e18)
+			result = INT64_MAX;
+		else if (value <= -9.2e18)
+			result = INT64_MIN;
+		else if (!std::isnan(value))
+			result = (int64_t)value;
+	}
+	obs_data_item_release(&item);
+	return result;
+}
+
+bool read_bool(obs_data_t *settings, const char *key, bool fallback)
+{
+	obs_data_item_t *item = typed_item(settings, key, OBS_DATA_BOOLEAN);
+	if (!item)
+		return fallback;
+	const bool value = obs_data_item_get_bool(item);
+	obs_data_item_release(&item);
+	return value;
+}
+
+const char *read_string(obs_data_t *settings, const char *key, const char *fallback)
+{
+	obs_data_item_t *item = typed_item(settings, key, OBS_DATA_STRING);
+	if (!item)
+		return fallback;
+	// The text lives in the settings object, not in the item handle.
+	const char *value = obs_data_item_get_string(item);
+	obs_data_item_release(&item);
+	return value ? value : fallback;
+}
