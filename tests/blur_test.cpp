@@ -42,6 +42,7 @@ TEST(Blur, EdgeProfileIsTheGaussianOfHalfTheRadius)
 	// Cells of 320 pixels: black left of x = 320, white right of it.
 	rt::Stage stage(R"({"width": 440, "height": 100, "blur_radius": 6})", "checker", 320);
 	stage.place(100, 100);
+	rt::Stage::settle(3);
 	for (float radius : {6.0f, 20.0f, 100.0f}) {
 		stage.update("{\"blur_radius\": " + std::to_string(radius) + "}");
 		const harness::Image out = harness::settled_frame();

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <mutex>
 
 #include "board/blur_board.h"
@@ -114,6 +115,46 @@ TEST(BoardSettings, ClampsNumbersWithoutRejectingThem)
 	s = read(board.source);
 	EXPECT_EQ(s.blur_radius, 350.0f);
 	EXPECT_EQ(s.feather, 0.25f);
+}
+
+// A remote-control program may send any type; the host's getters read a
+// wrong type as 0 or false, which would switch the board off.
+TEST(BoardSettings, WrongTypesAndNaNReadAsDefaultsInfinitiesClampBySign)
+{
+	Board board(R"({"strength": "60", "enabled": "yes", "blur_radius": "5", "width": "100", "emergency": 1,
+			"mode": 3, "height": 1e19})");
+	Snapshot s = read(board.source);
+	EXPECT_EQ(s.strength, 1.0f);
+	EXPECT_TRUE(s.enabled);
+	EXPECT_EQ(s.fade_level, 1.0f);
+	EXPECT_EQ(s.blur_radius, 20.0f);
+	EXPECT_EQ(s.width, 640u);
+	EXPECT_FALSE(s.emergency);
+	EXPECT_FALSE(s.is_mosaic);
+	EXPECT_EQ(s.height, 16384u) << "1e19 clamps by its sign";
+
+	obs_data_t *data = obs_data_create();
+	obs_data_set_double(data, "blur_radius", NAN);
+	obs_data_set_double(data, "strength", NAN);
+	obs_data_set_double(data, "feather", INFINITY);
+	obs_data_set_double(data, "fade_seconds", -INFINITY);
+	obs_data_set_double(data, "width", INFINITY);
+	obs_data_set_double(data, "height", NAN);
+	obs_source_update(board.source, data);
+	obs_data_release(data);
+	harness::next_frames(2);
+	s = read(board.source);
+	EXPECT_EQ(s.blur_radius, 20.0f);
+	EXPECT_EQ(s.strength, 1.0f);
+	EXPECT_EQ(s.feather, 1000.0f);
+	EXPECT_EQ(s.fade_seconds, 0.0f);
+	EXPECT_EQ(s.width, 16384u);
+	EXPECT_EQ(s.height, 360u);
+
+	board.update(R"({"width": -1e300, "height": 720.9})");
+	s = read(board.source);
+	EXPECT_EQ(s.width, 1u);
+	EXPECT_EQ(s.height, 720u);
 }
 
 TEST(BoardSettings, FixedChoicesCompareExactly)

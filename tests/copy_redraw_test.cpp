@@ -119,6 +119,36 @@ TEST(CopyAndRedraw, ABoardInAGroupIsFoundThroughTheGroup)
 	obs_source_release(board);
 }
 
+// The host draws a cropped group through a texture that starts at the
+// crop's corner: the board must blur what lies where it is shown.
+TEST(CopyAndRedraw, ABoardInACroppedGroupLandsWhereTheHostDrawsIt)
+{
+	const char *settings = R"({"width": 200, "height": 120, "blur_radius": 20})";
+	// Reference: the same board placed directly, its pixel (40, 30) at (200, 100).
+	harness::Image ref;
+	{
+		rt::Stage stage(settings, "detail");
+		stage.place(160, 70);
+		ref = harness::settled_frame(3);
+	}
+	rt::Stage stage("", "detail");
+	obs_source_t *board = harness::make_board("grouped board", settings);
+	obs_sceneitem_t *item = obs_scene_add(stage.scene, board);
+	obs_sceneitem_t *group = obs_scene_add_group(stage.scene, "group");
+	obs_sceneitem_group_add_item(group, item);
+	obs_sceneitem_crop crop = {40, 30, 0, 0};
+	obs_sceneitem_set_crop(group, &crop);
+	vec2 pos;
+	vec2_set(&pos, 200, 100);
+	obs_sceneitem_set_pos(group, &pos);
+	const harness::Image out = harness::settled_frame(4);
+	EXPECT_EQ(rt::method_of(board), CaptureMethod::Redraw);
+	EXPECT_LE(rt::max_diff(out, ref, {202, 102, 358, 188}), 2);
+	obs_set_output_source(0, nullptr);
+	obs_sceneitem_remove(group);
+	obs_source_release(board);
+}
+
 // The one-time line that says why a board had to redraw, while profiling.
 // Drawn by the program output alone: a crop makes the host draw the board
 // into a texture of the item's own, which does not show the canvas.

@@ -105,6 +105,37 @@ TEST(Emergency, WarnsOnceWhenTheHostClipsTheCoverToTheBoard)
 	harness::clear_log();
 }
 
+// The host also draws an item through a texture of its own when its bounds
+// crop it, and draws a cropped group's items inside the group's texture.
+TEST(Emergency, WarnsForCropToBoundsAndForAClippingGroup)
+{
+	const std::string warning = "the emergency cover only covers the board's own area";
+	for (bool in_group : {false, true}) {
+		harness::clear_log();
+		rt::Stage stage(R"({"width": 100, "height": 60, "emergency": true, "emergency_size": 10})", "gradient");
+		stage.place(200, 150);
+		obs_sceneitem_t *group = nullptr;
+		if (in_group) {
+			group = obs_scene_add_group(stage.scene, "clipping group");
+			obs_sceneitem_group_add_item(group, stage.board_item);
+			obs_sceneitem_crop crop = {0, 0, 10, 0};
+			obs_sceneitem_set_crop(group, &crop);
+		} else {
+			vec2 bounds;
+			vec2_set(&bounds, 50.0f, 60.0f);
+			obs_sceneitem_set_bounds_type(stage.board_item, OBS_BOUNDS_SCALE_OUTER);
+			obs_sceneitem_set_bounds(stage.board_item, &bounds);
+			obs_sceneitem_set_bounds_crop(stage.board_item, true);
+		}
+		harness::settled_frame();
+		harness::settled_frame();
+		EXPECT_EQ(harness::log_matching(warning).size(), 1u) << in_group;
+		if (group)
+			obs_sceneitem_remove(group);
+	}
+	harness::clear_log();
+}
+
 } // namespace
 
 int main(int argc, char **argv)

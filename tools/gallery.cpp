@@ -7,6 +7,7 @@
 #include <graphics/matrix4.h>
 #include <graphics/vec3.h>
 
+#include <dlfcn.h>
 #include <png.h>
 
 #include <algorithm>
@@ -29,6 +30,18 @@
 #ifndef MISTPANE_SOURCE_DIR
 #error "MISTPANE_SOURCE_DIR must name the checkout"
 #endif
+
+// While set, the host refuses to begin texture renders: a board whose
+// capture fails.
+static std::atomic<bool> refuse_texrenders{false};
+
+extern "C" bool gs_texrender_begin_with_color_space(gs_texrender_t *texrender, uint32_t cx, uint32_t cy,
+						    gs_color_space space)
+{
+	using Begin = bool (*)(gs_texrender_t *, uint32_t, uint32_t, gs_color_space);
+	static const auto real = reinterpret_cast<Begin>(dlsym(RTLD_NEXT, "gs_texrender_begin_with_color_space"));
+	return refuse_texrenders.load() ? false : real(texrender, cx, cy, space);
+}
 
 namespace {
 
@@ -255,6 +268,12 @@ struct Built {
 	bool whole_canvas = false;
 };
 
+enum class Show {
+	Scene, // the scene on the program output
+	StudioMoved, // studio mode's private copy on the program; the board then moved in the preview
+	CaptureRefused, // the host refuses the board's texture renders
+};
+
 struct Context {
 	obs_source_t *picture = nullptr; // the detail picture, full canvas
 };
@@ -264,6 +283,7 @@ struct Case {
 	const char *caption;
 	std::function<void(Context &, obs_scene_t *, Built &)> build;
 	bool picture_beneath = true; // the scene starts with the detail picture
+	Show show = Show::Scene;
 };
 
 obs_sceneitem_t *add_at(obs_scene_t *scene, obs_source_t *source, float x, float y)
@@ -361,7 +381,7 @@ std::vector<Case> cases()
 		     built.board_items.push_back(item);
 		     built.whole_canvas = true;
 	     }},
-	    {"shared", "One board shown by two scene items: hatching instead of hiding",
+	    {"shared", "One board shown by two scene items: opaque hatching instead of hiding",
 	     [](Context &, obs_scene_t *scene, Built &built) {
 		     obs_sceneitem_t *first = add_board(scene, built, "\"blur_radius\": 20");
 		     vec2 pos;
@@ -377,6 +397,10 @@ std::vector<Case> cases()
 	    // The blur's sigma follows the square of the fade level.
 	    {"half-fade", "Strength 50 (fade level 0.5): blur radius 80 acts as radius 20",
 	     simple("\"strength\": 50, \"blur_radius\": 80")},
+	    {"studio-mode", "Studio mode: the program's private scene copy after the board moved in the preview",
+	     simple("\"blur_radius\": 20"), true, Show::StudioMoved},
+	    {"capture-fails", "The host refuses the board's texture renders: an opaque cover instead",
+	     simple("\"blur_radius\": 20"), true, Show::CaptureRefused},
 	};
 }
 
@@ -497,6 +521,11 @@ int main(int argc, char **argv)
 	if (!harness::start(options))
 		return 1;
 
+	if (!harness::load_stock_module("obs-transitions")) {
+		std::fprintf(stderr, "gallery: cannot load the host's transitions\n");
+		harness::stop();
+		return 1;
+	}
 	obs_add_main_render_callback(count_rendered, nullptr);
 	Context context;
 	context.picture = harness::make_pattern("gallery picture", kWidth, kHeight, "detail");
@@ -527,7 +556,6 @@ int main(int argc, char **argv)
 		const Picture before = from_frame(settled_frame());
 		for (obs_sceneitem_t *item : built.board_items)
 			obs_sceneitem_set_visible(item, true);
-		const Picture after = from_frame(settled_frame());
 
 		Mask mask;
 		if (built.whole_canvas)
@@ -535,6 +563,30 @@ int main(int argc, char **argv)
 		else
 			for (obs_sceneitem_t *item : built.board_items)
 				mask.add_box(canvas_box(item, built.group_item));
+
+		// Studio mode as the frontend does it: a private duplicate of the
+		// scene on a private transition in channel 0.
+		obs_scene_t *program = nullptr;
+		obs_source_t *transition = nullptr;
+		if (c.show == Show::StudioMoved) {
+			program = obs_scene_duplicate(scene, "gallery program", OBS_SCENE_DUP_PRIVATE_REFS);
+			transition = obs_source_create_private("cut_transition", "gallery transition", nullptr);
+			obs_transition_set(transition, obs_scene_get_source(program));
+			obs_set_output_source(0, transition);
+			settled_frame();
+			vec2 pos;
+			vec2_set(&pos, 40.0f, 40.0f);
+			obs_sceneitem_set_pos(built.board_items.front(), &pos);
+		}
+		refuse_texrenders.store(c.show == Show::CaptureRefused);
+		const Picture after = from_frame(settled_frame());
+		refuse_texrenders.store(false);
+		if (transition) {
+			obs_set_output_source(0, nullptr);
+			obs_transition_clear(transition);
+			obs_source_release(transition);
+			obs_scene_release(program);
+		}
 		const bool framed = before.width == kWidth && before.height == kHeight && after.width == kWidth &&
 				    after.height == kHeight;
 		Result result{&c,

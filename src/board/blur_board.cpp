@@ -71,6 +71,17 @@ void board_update(void *data, obs_data_t *settings)
 void board_get_defaults(obs_data_t *settings)
 {
 	namespace d = setting_defaults;
+	static const struct {
+		const char *key;
+		obs_data_type type;
+	} typed[] = {
+	    {"mode", OBS_DATA_STRING},           {"blur_radius", OBS_DATA_NUMBER}, {"mosaic_size", OBS_DATA_NUMBER},
+	    {"strength", OBS_DATA_NUMBER},       {"enabled", OBS_DATA_BOOLEAN},    {"fade_seconds", OBS_DATA_NUMBER},
+	    {"width", OBS_DATA_NUMBER},          {"height", OBS_DATA_NUMBER},      {"emergency", OBS_DATA_BOOLEAN},
+	    {"emergency_size", OBS_DATA_NUMBER}, {"shape", OBS_DATA_STRING},       {"feather", OBS_DATA_NUMBER},
+	    {"force_redraw", OBS_DATA_BOOLEAN}};
+	for (const auto &entry : typed)
+		drop_mistyped_value(settings, entry.key, entry.type);
 	obs_data_set_default_string(settings, "mode", d::mode);
 	obs_data_set_default_double(settings, "blur_radius", d::blur_radius);
 	obs_data_set_default_double(settings, "mosaic_size", d::mosaic_size);

@@ -16,9 +16,23 @@ obs_data_item_t *typed_item(obs_data_t *settings, const char *key, obs_data_type
 
 } // namespace
 
+void drop_mistyped_value(obs_data_t *settings, const char *key, obs_data_type type)
+{
+	obs_data_item_t *item = obs_data_item_byname(settings, key);
+	if (!item)
+		return;
+	const bool mistyped = obs_data_item_gettype(item) != type;
+	obs_data_item_release(&item);
+	if (mistyped)
+		obs_data_erase(settings, key);
+}
+
 double read_number(obs_data_t *settings, const char *key, double fallback)
 {
 	obs_data_item_t *item = typed_item(settings, key, OBS_DATA_NUMBER);
+	if (item && obs_data_item_numtype(item) != OBS_DATA_NUM_INT &&
+	    obs_data_item_numtype(item) != OBS_DATA_NUM_DOUBLE)
+		obs_data_item_release(&item);
 	if (!item)
 		return fallback;
 	const double value = obs_data_item_get_double(item);
@@ -32,9 +46,10 @@ int64_t read_integer(obs_data_t *settings, const char *key, int64_t fallback)
 	if (!item)
 		return fallback;
 	int64_t result = fallback;
-	if (obs_data_item_numtype(item) == OBS_DATA_NUM_INT) {
+	const obs_data_number_type numtype = obs_data_item_numtype(item);
+	if (numtype == OBS_DATA_NUM_INT) {
 		result = obs_data_item_get_int(item);
-	} else {
+	} else if (numtype == OBS_DATA_NUM_DOUBLE) {
 		// A double beyond the 64-bit range has no integer conversion.
 		const double value = obs_data_item_get_double(item);
 		if (value >= 9.2e18)

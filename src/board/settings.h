@@ -44,6 +44,11 @@ inline uint32_t clamp_size(int64_t value)
 	return static_cast<uint32_t>(value);
 }
 
+// The host keeps an item's type once it has one, and then refuses a
+// default of another type: a value of the wrong type is dropped before the
+// defaults are set, so the item takes the default's type and value.
+void drop_mistyped_value(obs_data_t *settings, const char *key, obs_data_type type);
+
 // Readers that never turn a value of the wrong type into 0 or false (the
 // host's plain getters do): a remote-control program that sends "strength"
 // as the text "100" must not switch the board off. A number read from a
