@@ -316,10 +316,11 @@ CaptureResult capture_and_chain(BlurBoard *board, const DrawSnapshot &snap, cons
 	// Copying reads the target in place: a GPU copy out of it would wait
 	// until everything drawn so far has been rasterized.
 	input.target = copy ? target : nullptr;
-	const bool ok = run_chain(input, params);
+	bool region_texture_failed = false;
+	const bool ok = run_chain(input, params, &region_texture_failed);
 	if (emergency && !placed)
 		cover_canvas_where_drawn(params);
 	if (!ok)
-		return failed(CoverCause::Passes);
+		return failed(region_texture_failed ? CoverCause::CaptureTexture : CoverCause::Passes);
 	return {CaptureOutcome::Drawn, CoverCause::Passes};
 }

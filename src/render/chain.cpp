@@ -220,7 +220,7 @@ LevelGeometry level_geometry(const CaptureRegion &region, int i)
 }
 
 // The passes proper; the caller owns the framebuffer sRGB switch.
-bool run_passes(const ChainInput &in, FinalPassParams &params)
+bool run_passes(const ChainInput &in, FinalPassParams &params, bool &first_failed)
 {
 	TexturePool &pool = *in.pool;
 	const CaptureRegion &region = in.region;
@@ -276,11 +276,13 @@ bool run_passes(const ChainInput &in, FinalPassParams &params)
 	// The shaped composite mixes the untouched picture back in: a copy
 	// needs it in slot 0.
 	const bool shaped = !in.emergency && (in.snapshot->is_ellipse || in.snapshot->feather > 0.0f);
+	first_failed = in.target != nullptr;
 	if (in.target && shaped) {
 		gs_texrender_t *render = ensure_slot(pool, kSlotCapture, format);
 		const TexelRect rect = texels_over(capture, in.bx0, in.by0, in.bx1, in.by1, 1);
 		if (!draw_pass(render, capture, rect, current, region, "Down", in.space))
 			return false;
+		first_failed = false;
 	}
 
 	for (int i = 1; i <= L; ++i) {
@@ -288,6 +290,7 @@ bool run_passes(const ChainInput &in, FinalPassParams &params)
 		gs_texrender_t *render = ensure_slot(pool, kSlotLevel1 + i - 1, format);
 		if (!draw_pass(render, level, need[i], current, region, "Down", in.space))
 			return false;
+		first_failed = false;
 		current.texture = gs_texrender_get_texture(render);
 		current.geometry = level;
 		if (!current.texture)
@@ -302,6 +305,7 @@ bool run_passes(const ChainInput &in, FinalPassParams &params)
 		mosaic_texture_size(gs_texrender_get_texture(render), (uint32_t)grid.nx, (uint32_t)grid.ny, tw, th);
 		if (!begin_pass(render, tw, th, in.space))
 			return false;
+		first_failed = false;
 		set_source(current, region);
 		const LevelGeometry &g = current.geometry;
 		vec2 origin, inv, du, dv;
@@ -334,7 +338,7 @@ bool run_passes(const ChainInput &in, FinalPassParams &params)
 
 	gs_texrender_t *across_render = ensure_slot(pool, kSlotBlurAcross, format);
 	gs_texrender_t *down_render = ensure_slot(pool, kSlotBlurDown, format);
-	if (!across_render || !down_render)
+	if (!across_render)
 		return false;
 	gs_effect_set_float(board_effect.blur_sigma, sigma_l);
 	gs_effect_set_float(board_effect.blur_pairs, (float)pairs);
@@ -346,6 +350,7 @@ bool run_passes(const ChainInput &in, FinalPassParams &params)
 	gs_effect_set_vec2(board_effect.blur_step, &step);
 	if (!draw_pass(across_render, last, across, current, region, "Blur", in.space))
 		return false;
+	first_failed = false;
 	Source across_out{gs_texrender_get_texture(across_render), last};
 	vec2_set(&step, 0.0f, 1.0f / (float)hL);
 	gs_effect_set_vec2(board_effect.blur_step, &step);
@@ -361,14 +366,17 @@ bool run_passes(const ChainInput &in, FinalPassParams &params)
 
 } // namespace
 
-bool run_chain(const ChainInput &input, FinalPassParams &params)
+bool run_chain(const ChainInput &input, FinalPassParams &params, bool *first_texture_failed)
 {
 	if (!board_effect.effect || !input.pool || !input.snapshot)
 		return false;
 
 	const bool previous_srgb = gs_framebuffer_srgb_enabled();
 	gs_enable_framebuffer_srgb(true);
-	const bool passes_ok = run_passes(input, params);
+	bool first_failed = false;
+	const bool passes_ok = run_passes(input, params, first_failed);
+	if (first_texture_failed)
+		*first_texture_failed = !passes_ok && first_failed;
 	gs_enable_framebuffer_srgb(previous_srgb);
 
 	if (!passes_ok || !params.image)

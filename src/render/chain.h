@@ -39,7 +39,9 @@ struct ChainInput {
 
 // Halvings, then blur or mosaic reduction; fills params for the final
 // composite. False when a pass could not run (nothing is drawn then).
-bool run_chain(const ChainInput &input, FinalPassParams &params);
+// On a copy the first pass that reads the target stands in for the capture;
+// when its texture cannot be made or begun, *first_texture_failed is set.
+bool run_chain(const ChainInput &input, FinalPassParams &params, bool *first_texture_failed = nullptr);
 
 // The pure arithmetic of the chain, shared with the tests.
 
