@@ -69,9 +69,15 @@ TEST(Colour, TheChainRunsInHalfFloatsOnAFloatCanvas)
 	obs_leave_graphics();
 	ASSERT_TRUE(float_canvas);
 	const gs_color_space space = hdr_canvas() ? GS_CS_709_EXTENDED : GS_CS_SRGB_16F;
-	const harness::FloatImage moved = harness::in_own_frame(
-	    [&] { return harness::render_view_float(stage.scene_source(), 640, 360, space, 1.0f, 8.0f, 4.0f); });
-	EXPECT_EQ(rt::method_of(stage.board), CaptureMethod::Redraw);
+	// The method is read inside the frame: the host's next frame copies.
+	CaptureMethod method = CaptureMethod::None;
+	const harness::FloatImage moved = harness::in_own_frame([&] {
+		harness::FloatImage image =
+		    harness::render_view_float(stage.scene_source(), 640, 360, space, 1.0f, 8.0f, 4.0f);
+		method = rt::method_of(stage.board);
+		return image;
+	});
+	EXPECT_EQ(method, CaptureMethod::Redraw);
 	ASSERT_FALSE(moved.empty());
 	EXPECT_NEAR(mean_green(moved, {218, 114, 438, 254}), 0.5, 0.01);
 	EXPECT_LT(spread_green(moved, {218, 114, 438, 254}), 0.02);

@@ -11,10 +11,21 @@ namespace {
 
 using rt::Rect;
 
-// A view of our own drawn in a frame of its own.
-harness::Image own_view(obs_source_t *scene, float scale, float dx, float dy)
+// A view of our own drawn in a frame of its own, and how the board
+// captured for it (read inside that frame: the host's next one copies).
+struct View {
+	harness::Image image;
+	CaptureMethod method = CaptureMethod::None;
+};
+
+View own_view(obs_source_t *scene, obs_source_t *board, float scale, float dx, float dy)
 {
-	return harness::in_own_frame([&] { return harness::render_view(scene, 640, 360, scale, dx, dy); });
+	return harness::in_own_frame([&] {
+		View view;
+		view.image = harness::render_view(scene, 640, 360, scale, dx, dy);
+		view.method = rt::method_of(board);
+		return view;
+	});
 }
 
 // Largest difference between the board area of a and b, b shifted by
@@ -49,9 +60,9 @@ TEST(CopyAndRedraw, GiveTheSameBoard)
 
 		// A view that draws the canvas moved: the board redraws what lies
 		// beneath it, and must match the copy there.
-		const harness::Image moved = own_view(stage.scene_source(), 1.0f, 7.0f, 5.0f);
-		EXPECT_EQ(rt::method_of(stage.board), CaptureMethod::Redraw) << c.settings;
-		EXPECT_LE(board_difference(copy, moved, board, 7, 5), 2) << c.settings;
+		const View moved = own_view(stage.scene_source(), stage.board, 1.0f, 7.0f, 5.0f);
+		EXPECT_EQ(moved.method, CaptureMethod::Redraw) << c.settings;
+		EXPECT_LE(board_difference(copy, moved.image, board, 7, 5), 2) << c.settings;
 
 		// Forced redraw in the program output itself.
 		stage.update(R"({"force_redraw": true})");
@@ -66,8 +77,9 @@ TEST(CopyAndRedraw, AScaledViewShowsTheBoardScaled)
 	rt::Stage stage(R"({"width": 300, "height": 180, "blur_radius": 20})", "checker", 16);
 	stage.place(150, 80);
 	const harness::Image copy = harness::settled_frame(3);
-	const harness::Image half = own_view(stage.scene_source(), 0.5f, 0.0f, 0.0f);
-	EXPECT_EQ(rt::method_of(stage.board), CaptureMethod::Redraw);
+	const View view = own_view(stage.scene_source(), stage.board, 0.5f, 0.0f, 0.0f);
+	const harness::Image &half = view.image;
+	EXPECT_EQ(view.method, CaptureMethod::Redraw);
 	// Inside the board (away from its edges) the half-size view shows the
 	// same blur, sampled every other pixel.
 	int worst = 0;
@@ -99,9 +111,9 @@ TEST(CopyAndRedraw, ABoardInAGroupIsFoundThroughTheGroup)
 	EXPECT_LT(rt::contrast(out, {205, 105, 395, 215}), 3.0);
 	// The group's draw transform is the item's world: still a copy.
 	EXPECT_EQ(rt::method_of(board), CaptureMethod::Copy);
-	const harness::Image moved = own_view(stage.scene_source(), 1.0f, 3.0f, 2.0f);
-	EXPECT_EQ(rt::method_of(board), CaptureMethod::Redraw);
-	EXPECT_LE(board_difference(out, moved, {200, 100, 400, 220}, 3, 2), 2);
+	const View moved = own_view(stage.scene_source(), board, 1.0f, 3.0f, 2.0f);
+	EXPECT_EQ(moved.method, CaptureMethod::Redraw);
+	EXPECT_LE(board_difference(out, moved.image, {200, 100, 400, 220}, 3, 2), 2);
 	obs_set_output_source(0, nullptr);
 	obs_sceneitem_remove(group);
 	obs_source_release(board);

@@ -32,6 +32,7 @@ void find_params(BoardEffect &fx)
 	fx.shape_rect = gs_effect_get_param_by_name(e, "shape_rect");
 	fx.shape_kind = gs_effect_get_param_by_name(e, "shape_kind");
 	fx.feather = gs_effect_get_param_by_name(e, "feather");
+	fx.blur_pairs = gs_effect_get_param_by_name(e, "blur_pairs");
 }
 
 } // namespace
@@ -60,5 +61,7 @@ void board_effect_unload()
 	board_effect.effect = nullptr;
 	gs_samplerstate_destroy(board_effect.point_sampler);
 	board_effect.point_sampler = nullptr;
+	for (HostEffectParams &params : board_effect.host_effects)
+		params = HostEffectParams{};
 	obs_leave_graphics();
 }

@@ -4,6 +4,16 @@
 
 // The module-wide compiled board effect, its parameters and the point
 // sampler that redrawn items with the "point" scale filter use.
+// Parameter handles of one of the host's base effects that redrawn items
+// are drawn with, looked up the first time that effect is used.
+struct HostEffectParams {
+	gs_effect_t *effect = nullptr;
+	gs_eparam_t *image = nullptr;
+	gs_eparam_t *base_dimension = nullptr;
+	gs_eparam_t *base_dimension_i = nullptr;
+	gs_eparam_t *multiplier = nullptr;
+};
+
 struct BoardEffect {
 	gs_effect_t *effect = nullptr;
 	gs_eparam_t *image = nullptr;
@@ -27,7 +37,9 @@ struct BoardEffect {
 	gs_eparam_t *shape_rect = nullptr;
 	gs_eparam_t *shape_kind = nullptr;
 	gs_eparam_t *feather = nullptr;
+	gs_eparam_t *blur_pairs = nullptr;
 	gs_samplerstate_t *point_sampler = nullptr;
+	HostEffectParams host_effects[6]; // default, bicubic, lanczos, low-res bilinear, area
 };
 
 extern BoardEffect board_effect;

@@ -8,6 +8,7 @@ uniform float2 uv_min;
 uniform float2 uv_max;
 uniform float2 blur_step;
 uniform float blur_sigma;
+uniform float blur_pairs;
 uniform float2 cap_origin;
 uniform float2 cap_inv_size;
 uniform float2 grid_origin;
@@ -48,15 +49,8 @@ struct VertBoard {
 	float2 local : TEXCOORD1;
 };
 
-VertData VSDefault(VertData v_in)
-{
-	VertData v_out;
-	v_out.pos = mul(float4(v_in.pos.xyz, 1.0), ViewProj);
-	v_out.uv = v_in.uv;
-	return v_out;
-}
-
-// uv becomes the canvas position; affine, so rotated quads address right.
+// uv through an affine map: the canvas position for the composite (rotated
+// quads address right), the source texture's uv for the chain's passes.
 VertData VSCanvas(VertData v_in)
 {
 	VertData v_out;
@@ -84,22 +78,23 @@ float4 PSDown(VertData v_in) : TARGET
 	return read_image(v_in.uv);
 }
 
-// 25 taps in 13 reads: each bilinear read sits between texels 2i-1 and 2i
-// by their weights.
+// Up to 25 taps in 13 reads: each bilinear read sits between texels 2i-1
+// and 2i by their weights; blur_pairs reads on each side reach 4 sigma.
 float4 PSBlur(VertData v_in) : TARGET
 {
 	float k = -0.5 / (blur_sigma * blur_sigma);
 	float4 sum = read_image(v_in.uv);
 	float total = 1.0;
 	for (int i = 1; i <= 6; i++) {
+		if (float(i) > blur_pairs)
+			break;
 		float o1 = float(i * 2 - 1);
 		float o2 = float(i * 2);
 		float w1 = exp(o1 * o1 * k);
 		float w2 = exp(o2 * o2 * k);
 		float w = w1 + w2;
 		float o = (o1 * w1 + o2 * w2) / max(w, 1e-20);
-		sum += read_image(v_in.uv + blur_step * o) * w;
-		sum += read_image(v_in.uv - blur_step * o) * w;
+		sum += (read_image(v_in.uv + blur_step * o) + read_image(v_in.uv - blur_step * o)) * w;
 		total += 2.0 * w;
 	}
 	return sum / total;
@@ -204,10 +199,10 @@ float4 PSHatch(VertData v_in) : TARGET
 	return lerp(float4(0.12, 0.12, 0.12, 1.0), hatch_color, odd);
 }
 
-technique Down { pass { vertex_shader = VSDefault(v_in); pixel_shader = PSDown(v_in); } }
-technique Blur { pass { vertex_shader = VSDefault(v_in); pixel_shader = PSBlur(v_in); } }
-technique Reduce { pass { vertex_shader = VSDefault(v_in); pixel_shader = PSReduce(v_in); } }
-technique ReducePoint { pass { vertex_shader = VSDefault(v_in); pixel_shader = PSReducePoint(v_in); } }
+technique Down { pass { vertex_shader = VSCanvas(v_in); pixel_shader = PSDown(v_in); } }
+technique Blur { pass { vertex_shader = VSCanvas(v_in); pixel_shader = PSBlur(v_in); } }
+technique Reduce { pass { vertex_shader = VSCanvas(v_in); pixel_shader = PSReduce(v_in); } }
+technique ReducePoint { pass { vertex_shader = VSCanvas(v_in); pixel_shader = PSReducePoint(v_in); } }
 technique FinalBlur { pass { vertex_shader = VSCanvas(v_in); pixel_shader = PSFinalBlur(v_in); } }
 technique FinalMosaic { pass { vertex_shader = VSCanvas(v_in); pixel_shader = PSFinalMosaic(v_in); } }
 technique FinalBlurShaped { pass { vertex_shader = VSBoard(v_in); pixel_shader = PSFinalBlurShaped(v_in); } }

@@ -271,23 +271,14 @@ CaptureResult capture_and_chain(BlurBoard *board, const DrawSnapshot &snap, cons
 		return kNothing;
 
 	gs_texture_t *target = gs_get_render_target();
-	gs_texrender_t *capture = ensure_slot(pool, kSlotCapture, copy ? view.format : chain_format);
-	if (!capture)
-		return failed(CoverCause::CaptureTexture);
-	gs_texrender_reset(capture);
-	if (!gs_texrender_begin_with_color_space(capture, (uint32_t)region.width, (uint32_t)region.height, space))
-		return failed(CoverCause::CaptureTexture);
-
-	if (copy) {
-		// The begin only sized the texture; the pixels come from the target.
-		gs_texrender_end(capture);
-		gs_texture_t *texture = gs_texrender_get_texture(capture);
-		if (!texture)
+	if (!copy) {
+		gs_texrender_t *capture = ensure_slot(pool, kSlotCapture, chain_format);
+		if (!capture)
 			return failed(CoverCause::CaptureTexture);
-		const uint32_t cw = std::min(W - (uint32_t)region.x0, (uint32_t)region.width);
-		const uint32_t ch = std::min(H - (uint32_t)region.y0, (uint32_t)region.height);
-		gs_copy_texture_region(texture, 0, 0, target, (uint32_t)region.x0, (uint32_t)region.y0, cw, ch);
-	} else {
+		gs_texrender_reset(capture);
+		if (!gs_texrender_begin_with_color_space(capture, (uint32_t)region.width, (uint32_t)region.height,
+							 space))
+			return failed(CoverCause::CaptureTexture);
 		vec4 clear_color;
 		vec4_zero(&clear_color);
 		gs_clear(GS_CLEAR_COLOR, &clear_color, 0.0f, 0);
@@ -323,10 +314,14 @@ CaptureResult capture_and_chain(BlurBoard *board, const DrawSnapshot &snap, cons
 	input.chain_format = chain_format;
 	input.space = space;
 	input.pool = &pool;
-	const bool ok = run_chain(input, params);
+	// Copying reads the target in place: a GPU copy out of it would wait
+	// until everything drawn so far has been rasterized.
+	input.target = copy ? target : nullptr;
+	bool region_texture_failed = false;
+	const bool ok = run_chain(input, params, &region_texture_failed);
 	if (emergency && !placed)
 		cover_canvas_where_drawn(params);
 	if (!ok)
-		return failed(CoverCause::Passes);
+		return failed(region_texture_failed ? CoverCause::CaptureTexture : CoverCause::Passes);
 	return {CaptureOutcome::Drawn, CoverCause::Passes};
 }

@@ -39,6 +39,20 @@ MosaicGrid mosaic_grid(float bx0, float by0, float bx1, float by1, float cell)
 	return grid;
 }
 
+void mosaic_texture_size(gs_texture_t *texture, uint32_t nx, uint32_t ny, uint32_t &width, uint32_t &height)
+{
+	width = texture ? gs_texture_get_width(texture) : 0;
+	height = texture ? gs_texture_get_height(texture) : 0;
+	const uint64_t area = uint64_t(width) * height, needed = uint64_t(nx) * ny;
+	if (width >= nx && height >= ny && area <= 4 * needed)
+		return;
+	// A quarter more than now, in steps of 16: a fade changes the grid
+	// every frame, the texture only every few.
+	auto size = [](uint32_t n) { return (n + n / 4 + 15) / 16 * 16; };
+	width = size(nx);
+	height = size(ny);
+}
+
 bool reduce_with_points(float cell, int levels)
 {
 	return cell / (float)(1 << levels) <= 4.0f;
@@ -100,111 +114,250 @@ bool place_composite(const ChainInput &input, FinalPassParams &params)
 	return true;
 }
 
+int blur_pairs(float sigma_l)
+{
+	const int pairs = (int)ceilf(2.0f * sigma_l);
+	return std::min(std::max(pairs, 1), 6);
+}
+
+TexelRect texels_over(const LevelGeometry &level, float x0, float y0, float x1, float y1, int pad)
+{
+	auto lo = [&](float v, float o, uint32_t n) {
+		const float t = floorf((v - o) / level.texel) - (float)pad;
+		return (int32_t)std::min(std::max(t, 0.0f), (float)n);
+	};
+	auto hi = [&](float v, float o, uint32_t n) {
+		const float t = ceilf((v - o) / level.texel) + (float)pad;
+		return (int32_t)std::min(std::max(t, 0.0f), (float)n);
+	};
+	TexelRect rect;
+	rect.x0 = lo(x0, level.ox, level.width);
+	rect.y0 = lo(y0, level.oy, level.height);
+	rect.x1 = hi(x1, level.ox, level.width);
+	rect.y1 = hi(y1, level.oy, level.height);
+	return rect;
+}
+
 namespace {
 
-void set_uv_clamp(const CaptureRegion &region, uint32_t a, uint32_t b)
+struct Source {
+	gs_texture_t *texture = nullptr;
+	LevelGeometry geometry;
+};
+
+TexelRect grow(TexelRect r, int dx, int dy, const LevelGeometry &level)
 {
-	const UvBox box = region_uv_clamp(region, a, b);
-	gs_effect_set_vec2(board_effect.uv_min, &box.min);
-	gs_effect_set_vec2(board_effect.uv_max, &box.max);
+	r.x0 = std::max(r.x0 - dx, 0);
+	r.y0 = std::max(r.y0 - dy, 0);
+	r.x1 = std::min(r.x1 + dx, (int32_t)level.width);
+	r.y1 = std::min(r.y1 + dy, (int32_t)level.height);
+	return r;
 }
 
-void draw_technique(const char *technique, uint32_t width, uint32_t height)
+// A rectangle of one level as texels of another, grown by pad.
+TexelRect to_level(const TexelRect &r, const LevelGeometry &from, const LevelGeometry &to, int pad)
 {
-	while (gs_effect_loop(board_effect.effect, technique))
-		gs_draw_quadf(nullptr, 0, (float)width, (float)height);
+	return texels_over(to, from.ox + (float)r.x0 * from.texel, from.oy + (float)r.y0 * from.texel,
+			   from.ox + (float)r.x1 * from.texel, from.oy + (float)r.y1 * from.texel, pad);
 }
 
-// One direction of the Gaussian on level L, from source into render.
-bool blur_pass(gs_texrender_t *render, gs_texture_t *source, const CaptureRegion &region, uint32_t wL, uint32_t hL,
-	       float step_x, float step_y, float sigma_l, gs_color_space space)
+// Reads of the source stay inside the canvas part of the region, half a
+// source texel in, so bilinear reads never pull in texels beyond it.
+void set_source(const Source &src, const CaptureRegion &region)
 {
-	if (!source || !begin_pass(render, wL, hL, space))
+	const LevelGeometry &g = src.geometry;
+	const float span_x = g.texel * (float)g.width, span_y = g.texel * (float)g.height;
+	vec2 lo, hi;
+	vec2_set(&lo, (region.valid_x0 - g.ox + 0.5f * g.texel) / span_x,
+		 (region.valid_y0 - g.oy + 0.5f * g.texel) / span_y);
+	vec2_set(&hi, (region.valid_x1 - g.ox - 0.5f * g.texel) / span_x,
+		 (region.valid_y1 - g.oy - 0.5f * g.texel) / span_y);
+	gs_effect_set_texture_srgb(board_effect.image, src.texture);
+	gs_effect_set_vec2(board_effect.uv_min, &lo);
+	gs_effect_set_vec2(board_effect.uv_max, &hi);
+}
+
+// One pass of the chain drawn over only the texels that later passes read:
+// the quad covers rect of the target level, and its uv is mapped to where
+// those texels lie in the source texture.
+bool draw_pass(gs_texrender_t *render, const LevelGeometry &dst, const TexelRect &rect, const Source &src,
+	       const CaptureRegion &region, const char *technique, gs_color_space space)
+{
+	if (!render || !src.texture || rect.x1 <= rect.x0 || rect.y1 <= rect.y0)
 		return false;
-	gs_effect_set_texture_srgb(board_effect.image, source);
-	set_uv_clamp(region, wL, hL);
-	vec2 step;
-	vec2_set(&step, step_x, step_y);
-	gs_effect_set_vec2(board_effect.blur_step, &step);
-	gs_effect_set_float(board_effect.blur_sigma, sigma_l);
-	draw_technique("Blur", wL, hL);
+	if (!begin_pass(render, dst.width, dst.height, space))
+		return false;
+	set_source(src, region);
+	const LevelGeometry &g = src.geometry;
+	const float span_x = g.texel * (float)g.width, span_y = g.texel * (float)g.height;
+	const float qw = (float)(rect.x1 - rect.x0), qh = (float)(rect.y1 - rect.y0);
+	vec2 origin, du, dv;
+	vec2_set(&origin, (dst.ox + (float)rect.x0 * dst.texel - g.ox) / span_x,
+		 (dst.oy + (float)rect.y0 * dst.texel - g.oy) / span_y);
+	vec2_set(&du, qw * dst.texel / span_x, 0.0f);
+	vec2_set(&dv, 0.0f, qh * dst.texel / span_y);
+	gs_effect_set_vec2(board_effect.pos_origin, &origin);
+	gs_effect_set_vec2(board_effect.pos_du, &du);
+	gs_effect_set_vec2(board_effect.pos_dv, &dv);
+	gs_matrix_push();
+	gs_matrix_translate3f((float)rect.x0, (float)rect.y0, 0.0f);
+	while (gs_effect_loop(board_effect.effect, technique))
+		gs_draw_quadf(nullptr, 0, qw, qh);
+	gs_matrix_pop();
 	end_pass(render);
 	return true;
 }
 
+LevelGeometry level_geometry(const CaptureRegion &region, int i)
+{
+	LevelGeometry g;
+	g.ox = (float)region.x0;
+	g.oy = (float)region.y0;
+	g.texel = (float)(1 << i);
+	g.width = (uint32_t)region.width >> i;
+	g.height = (uint32_t)region.height >> i;
+	return g;
+}
+
 // The passes proper; the caller owns the framebuffer sRGB switch.
-bool run_passes(const ChainInput &in, FinalPassParams &params)
+bool run_passes(const ChainInput &in, FinalPassParams &params, bool &first_failed)
 {
 	TexturePool &pool = *in.pool;
 	const CaptureRegion &region = in.region;
 	const gs_color_format format = in.chain_format;
 	const int L = in.levels;
-	const uint32_t width = (uint32_t)region.width, height = (uint32_t)region.height;
+	const LevelGeometry capture = level_geometry(region, 0);
+	const LevelGeometry last = level_geometry(region, L);
+	const uint32_t wL = last.width, hL = last.height;
 
-	gs_texture_t *current = gs_texrender_get_texture(pool.slots[kSlotCapture]);
-	for (int i = 1; i <= L; ++i) {
-		if (!current)
-			return false;
-		const uint32_t lw = width >> i, lh = height >> i;
-		gs_texrender_t *render = ensure_slot(pool, kSlotLevel1 + i - 1, format);
-		if (!render || !begin_pass(render, lw, lh, in.space))
-			return false;
-		gs_effect_set_texture_srgb(board_effect.image, current);
-		set_uv_clamp(region, lw * 2, lh * 2);
-		draw_technique("Down", lw, lh);
-		end_pass(render);
-		current = gs_texrender_get_texture(render);
-	}
-	if (!current)
-		return false;
-
-	const uint32_t wL = width >> L, hL = height >> L;
 	params.use_transform = in.emergency;
 	params.mosaic = in.mosaic;
 	vec2_set(&params.cap_origin, (float)region.x0, (float)region.y0);
-	vec2_set(&params.cap_inv_size, 1.0f / (float)width, 1.0f / (float)height);
+	vec2_set(&params.cap_inv_size, 1.0f / (float)region.width, 1.0f / (float)region.height);
+
+	// What the last level must hold: the texels the blur passes or the
+	// mosaic reduction read, worked out backwards from the composite.
+	const float sigma_l = level_sigma(in.sigma, L);
+	const int pairs = blur_pairs(sigma_l);
+	const int reach = 2 * pairs + 1; // texels a blur pass reads on each side
+	// Cells beyond the canvas are never seen: the grid covers only the
+	// board's part inside it, which also bounds its texture's size.
+	const MosaicGrid grid =
+	    mosaic_grid(std::max(in.bx0, region.valid_x0), std::max(in.by0, region.valid_y0),
+			std::min(in.bx1, region.valid_x1), std::min(in.by1, region.valid_y1), in.cell);
+	TexelRect blurred, across;
+	TexelRect need[7];
+	if (in.mosaic) {
+		const float c = in.cell;
+		need[L] = texels_over(last, (float)grid.gx * c, (float)grid.gy * c, (float)(grid.gx + grid.nx) * c,
+				      (float)(grid.gy + grid.ny) * c, 1);
+	} else {
+		blurred = texels_over(last, in.bx0, in.by0, in.bx1, in.by1, 1);
+		across = grow(blurred, 0, reach, last);
+		need[L] = grow(across, reach, 0, last);
+	}
+	for (int i = L; i > 0; --i)
+		need[i - 1] = to_level(need[i], level_geometry(region, i), level_geometry(region, i - 1), 1);
+
+	// Level 0: the render target itself when copying, else the redrawn
+	// capture in slot 0.
+	Source current;
+	if (in.target) {
+		current.texture = in.target;
+		current.geometry.width = gs_texture_get_width(in.target);
+		current.geometry.height = gs_texture_get_height(in.target);
+	} else {
+		current.texture = gs_texrender_get_texture(pool.slots[kSlotCapture]);
+		current.geometry = capture;
+	}
+	if (!current.texture)
+		return false;
+
+	// The shaped composite mixes the untouched picture back in: a copy
+	// needs it in slot 0.
+	const bool shaped = !in.emergency && (in.snapshot->is_ellipse || in.snapshot->feather > 0.0f);
+	first_failed = in.target != nullptr;
+	if (in.target && shaped) {
+		gs_texrender_t *render = ensure_slot(pool, kSlotCapture, format);
+		const TexelRect rect = texels_over(capture, in.bx0, in.by0, in.bx1, in.by1, 1);
+		if (!draw_pass(render, capture, rect, current, region, "Down", in.space))
+			return false;
+		first_failed = false;
+	}
+
+	for (int i = 1; i <= L; ++i) {
+		const LevelGeometry level = level_geometry(region, i);
+		gs_texrender_t *render = ensure_slot(pool, kSlotLevel1 + i - 1, format);
+		if (!draw_pass(render, level, need[i], current, region, "Down", in.space))
+			return false;
+		first_failed = false;
+		current.texture = gs_texrender_get_texture(render);
+		current.geometry = level;
+		if (!current.texture)
+			return false;
+	}
 
 	if (in.mosaic) {
-		// Cells beyond the canvas are never seen: the grid covers only the
-		// board's part inside it, which also bounds its texture's size.
-		const MosaicGrid grid =
-		    mosaic_grid(std::max(in.bx0, region.valid_x0), std::max(in.by0, region.valid_y0),
-				std::min(in.bx1, region.valid_x1), std::min(in.by1, region.valid_y1), in.cell);
 		gs_texrender_t *render = ensure_slot(pool, kSlotMosaic, format);
-		if (!render || !begin_pass(render, (uint32_t)grid.nx, (uint32_t)grid.ny, in.space))
+		if (!render)
 			return false;
-		gs_effect_set_texture_srgb(board_effect.image, current);
-		set_uv_clamp(region, wL, hL);
-		gs_effect_set_vec2(board_effect.cap_origin, &params.cap_origin);
-		gs_effect_set_vec2(board_effect.cap_inv_size, &params.cap_inv_size);
+		uint32_t tw = 0, th = 0;
+		mosaic_texture_size(gs_texrender_get_texture(render), (uint32_t)grid.nx, (uint32_t)grid.ny, tw, th);
+		if (!begin_pass(render, tw, th, in.space))
+			return false;
+		first_failed = false;
+		set_source(current, region);
+		const LevelGeometry &g = current.geometry;
+		vec2 origin, inv, du, dv;
+		vec2_set(&origin, g.ox, g.oy);
+		vec2_set(&inv, 1.0f / (g.texel * (float)g.width), 1.0f / (g.texel * (float)g.height));
+		gs_effect_set_vec2(board_effect.cap_origin, &origin);
+		gs_effect_set_vec2(board_effect.cap_inv_size, &inv);
+		// One texel per cell in the top-left nx x ny of the texture.
+		vec2_zero(&origin);
+		vec2_set(&du, (float)grid.nx / (float)tw, 0.0f);
+		vec2_set(&dv, 0.0f, (float)grid.ny / (float)th);
+		gs_effect_set_vec2(board_effect.pos_origin, &origin);
+		gs_effect_set_vec2(board_effect.pos_du, &du);
+		gs_effect_set_vec2(board_effect.pos_dv, &dv);
 		vec2_set(&params.grid_origin, (float)grid.gx * in.cell, (float)grid.gy * in.cell);
-		vec2_set(&params.grid_dim, (float)grid.nx, (float)grid.ny);
+		vec2_set(&params.grid_dim, (float)tw, (float)th);
 		params.cell_size = in.cell;
 		gs_effect_set_vec2(board_effect.grid_origin, &params.grid_origin);
 		gs_effect_set_vec2(board_effect.grid_dim, &params.grid_dim);
 		gs_effect_set_float(board_effect.cell_size, in.cell);
-		draw_technique(reduce_with_points(in.cell, L) ? "ReducePoint" : "Reduce", (uint32_t)grid.nx,
-			       (uint32_t)grid.ny);
+		const char *technique = reduce_with_points(in.cell, L) ? "ReducePoint" : "Reduce";
+		while (gs_effect_loop(board_effect.effect, technique))
+			gs_draw_quadf(nullptr, 0, (float)grid.nx, (float)grid.ny);
 		end_pass(render);
 		params.image = gs_texrender_get_texture(render);
-		vec2_set(&params.uv_min, 0.5f / (float)grid.nx, 0.5f / (float)grid.ny);
-		vec2_set(&params.uv_max, 1.0f - 0.5f / (float)grid.nx, 1.0f - 0.5f / (float)grid.ny);
+		vec2_set(&params.uv_min, 0.5f / (float)tw, 0.5f / (float)th);
+		vec2_set(&params.uv_max, ((float)grid.nx - 0.5f) / (float)tw, ((float)grid.ny - 0.5f) / (float)th);
 		return true;
 	}
 
-	const float sigma_l = level_sigma(in.sigma, L);
-	gs_texrender_t *across = ensure_slot(pool, kSlotBlurAcross, format);
-	gs_texrender_t *down = ensure_slot(pool, kSlotBlurDown, format);
-	if (!across || !down)
+	gs_texrender_t *across_render = ensure_slot(pool, kSlotBlurAcross, format);
+	gs_texrender_t *down_render = ensure_slot(pool, kSlotBlurDown, format);
+	if (!across_render)
+		return false;
+	gs_effect_set_float(board_effect.blur_sigma, sigma_l);
+	gs_effect_set_float(board_effect.blur_pairs, (float)pairs);
+
+	// Across: from level L (or the target) into slot 7, over the rows the
+	// second pass reads.
+	vec2 step;
+	vec2_set(&step, 1.0f / (float)current.geometry.width, 0.0f);
+	gs_effect_set_vec2(board_effect.blur_step, &step);
+	if (!draw_pass(across_render, last, across, current, region, "Blur", in.space))
+		return false;
+	first_failed = false;
+	Source across_out{gs_texrender_get_texture(across_render), last};
+	vec2_set(&step, 0.0f, 1.0f / (float)hL);
+	gs_effect_set_vec2(board_effect.blur_step, &step);
+	if (!draw_pass(down_render, last, blurred, across_out, region, "Blur", in.space))
 		return false;
 
-	if (!blur_pass(across, current, region, wL, hL, 1.0f / (float)wL, 0.0f, sigma_l, in.space))
-		return false;
-	if (!blur_pass(down, gs_texrender_get_texture(across), region, wL, hL, 0.0f, 1.0f / (float)hL, sigma_l,
-		       in.space))
-		return false;
-
-	params.image = gs_texrender_get_texture(down);
+	params.image = gs_texrender_get_texture(down_render);
 	const UvBox box = region_uv_clamp(region, wL, hL);
 	params.uv_min = box.min;
 	params.uv_max = box.max;
@@ -213,14 +366,17 @@ bool run_passes(const ChainInput &in, FinalPassParams &params)
 
 } // namespace
 
-bool run_chain(const ChainInput &input, FinalPassParams &params)
+bool run_chain(const ChainInput &input, FinalPassParams &params, bool *first_texture_failed)
 {
 	if (!board_effect.effect || !input.pool || !input.snapshot)
 		return false;
 
 	const bool previous_srgb = gs_framebuffer_srgb_enabled();
 	gs_enable_framebuffer_srgb(true);
-	const bool passes_ok = run_passes(input, params);
+	bool first_failed = false;
+	const bool passes_ok = run_passes(input, params, first_failed);
+	if (first_texture_failed)
+		*first_texture_failed = !passes_ok && first_failed;
 	gs_enable_framebuffer_srgb(previous_srgb);
 
 	if (!passes_ok || !params.image)

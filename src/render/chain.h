@@ -32,11 +32,16 @@ struct ChainInput {
 	gs_color_format chain_format = GS_RGBA;
 	gs_color_space space = GS_CS_SRGB;
 	TexturePool *pool = nullptr; // slot 0 holds the capture
+	// Copy: the render target itself, read in place of a capture (a copy
+	// would wait for everything drawn so far; a pass reading it does not).
+	gs_texture_t *target = nullptr;
 };
 
 // Halvings, then blur or mosaic reduction; fills params for the final
 // composite. False when a pass could not run (nothing is drawn then).
-bool run_chain(const ChainInput &input, FinalPassParams &params);
+// On a copy the first pass that reads the target stands in for the capture;
+// when its texture cannot be made or begun, *first_texture_failed is set.
+bool run_chain(const ChainInput &input, FinalPassParams &params, bool *first_texture_failed = nullptr);
 
 // The pure arithmetic of the chain, shared with the tests.
 
@@ -56,6 +61,30 @@ struct MosaicGrid {
 	int32_t nx = 1, ny = 1; // cells across and down
 };
 MosaicGrid mosaic_grid(float bx0, float by0, float bx1, float by1, float cell);
+
+// Bilinear reads on each side of the blur: enough to reach 4 sigma, at most 6.
+int blur_pairs(float sigma_l);
+
+// A rectangle of texels [x0, x1) x [y0, y1).
+struct TexelRect {
+	int32_t x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+};
+
+// A texture laid over the canvas: its texel (0, 0) starts at canvas
+// position (ox, oy) and each texel is `texel` canvas pixels wide.
+struct LevelGeometry {
+	float ox = 0, oy = 0, texel = 1;
+	uint32_t width = 0, height = 0;
+};
+
+// The texels of a level that cover the canvas box [x0, x1) x [y0, y1),
+// grown by pad texels and kept inside the level.
+TexelRect texels_over(const LevelGeometry &level, float x0, float y0, float x1, float y1, int pad);
+
+// Size of the mosaic texture for an nx x ny grid, given the texture it has
+// (or null): kept while the grid fits and fills a quarter of it, so a
+// fading or moving board does not resize it every frame.
+void mosaic_texture_size(gs_texture_t *texture, uint32_t nx, uint32_t ny, uint32_t &width, uint32_t &height);
 
 // Point reads while a cell spans at most 4 texels of the smallest level.
 bool reduce_with_points(float cell, int levels);

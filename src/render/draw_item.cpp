@@ -64,9 +64,29 @@ void draw_direct(obs_source_t *what, const BeneathItem &record)
 	gs_set_linear_srgb(previous);
 }
 
-void set_vec2(gs_effect_t *effect, const char *name, float x, float y)
+// The host's base effects live as long as the host: their handles are
+// looked up once, not for every item of every frame.
+const HostEffectParams &host_effect_params(gs_effect_t *effect)
 {
-	gs_eparam_t *param = gs_effect_get_param_by_name(effect, name);
+	HostEffectParams *free_slot = nullptr;
+	for (HostEffectParams &params : board_effect.host_effects) {
+		if (params.effect == effect)
+			return params;
+		if (!params.effect && !free_slot)
+			free_slot = &params;
+	}
+	static HostEffectParams overflow;
+	HostEffectParams &params = free_slot ? *free_slot : overflow;
+	params.effect = effect;
+	params.image = gs_effect_get_param_by_name(effect, "image");
+	params.base_dimension = gs_effect_get_param_by_name(effect, "base_dimension");
+	params.base_dimension_i = gs_effect_get_param_by_name(effect, "base_dimension_i");
+	params.multiplier = gs_effect_get_param_by_name(effect, "multiplier");
+	return params;
+}
+
+void set_vec2(gs_eparam_t *param, float x, float y)
+{
 	if (!param)
 		return;
 	vec2 value;
@@ -192,22 +212,19 @@ void draw_beneath_item(BlurBoard *board, const BeneathItem &record)
 	gs_effect_t *effect = obs_get_base_effect(filter.effect);
 	if (!effect)
 		return;
-	if (filter.point_sampler) {
-		gs_eparam_t *image = gs_effect_get_param_by_name(effect, "image");
-		if (image)
-			gs_effect_set_next_sampler(image, board_effect.point_sampler);
-	}
+	const HostEffectParams &params = host_effect_params(effect);
+	if (filter.point_sampler && params.image)
+		gs_effect_set_next_sampler(params.image, board_effect.point_sampler);
 	if (filter.base_dimensions) {
 		const float tw = (float)gs_texture_get_width(texture);
 		const float th = (float)gs_texture_get_height(texture);
-		set_vec2(effect, "base_dimension", tw, th);
-		set_vec2(effect, "base_dimension_i", 1.0f / tw, 1.0f / th);
+		set_vec2(params.base_dimension, tw, th);
+		set_vec2(params.base_dimension_i, 1.0f / tw, 1.0f / th);
 	}
 
 	const DrawTechnique technique = select_draw_technique(target_space, source_space, filter.upscale);
-	gs_eparam_t *multiplier = gs_effect_get_param_by_name(effect, "multiplier");
-	if (multiplier)
-		gs_effect_set_float(multiplier, technique.multiplier);
+	if (params.multiplier)
+		gs_effect_set_float(params.multiplier, technique.multiplier);
 
 	const bool previous = gs_set_linear_srgb(record.blending_method != OBS_BLEND_METHOD_SRGB_OFF);
 	gs_matrix_push();

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -41,6 +42,7 @@ std::vector<LogLine> captured;
 std::mutex frame_mutex;
 std::condition_variable frame_ready;
 uint64_t frame_count = 0;
+std::atomic<bool> keep_frames{true};
 uint64_t frame_timestamp = 0;
 Image last_frame;
 
@@ -74,7 +76,7 @@ void raw_video(void *, video_data *frame)
 	const uint32_t w = host_options.width, h = host_options.height;
 	std::lock_guard<std::mutex> lock(frame_mutex);
 	// Planar and 16-bit outputs are only counted; read main_texture_float.
-	if (packed_rgba(host_options.format)) {
+	if (packed_rgba(host_options.format) && keep_frames.load()) {
 		last_frame.width = w;
 		last_frame.height = h;
 		last_frame.rgba.resize(size_t(w) * h * 4);
@@ -97,6 +99,11 @@ void raw_video(void *, video_data *frame)
 }
 
 } // namespace
+
+void keep_output_frames(bool keep)
+{
+	keep_frames.store(keep);
+}
 
 bool start(const HostOptions &options)
 {

@@ -64,6 +64,10 @@ std::vector<LogLine> log_matching(const std::string &fragment);
 // the last one of the main output, as RGBA.
 Image next_frames(int n = 1);
 
+// Off: frames are only counted, not converted (keeps the CPU free while a
+// benchmark times the host); next_frames then returns the last kept one.
+void keep_output_frames(bool keep);
+
 // The first main-output frame whose video time lies at least `ticks`
 // frame intervals after now: every change made before the call (item
 // transforms at once, source updates at the next tick) is in it, however
