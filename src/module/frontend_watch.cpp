@@ -2,7 +2,11 @@
 
 #include <obs-frontend-api.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#endif
 
 #include <mutex>
 #include <vector>
@@ -14,6 +18,17 @@ namespace {
 using EventCallbackFn = void (*)(obs_frontend_event_cb, void *);
 
 EventCallbackFn remove_callback = nullptr;
+
+// A function of the frontend's library when the host process has loaded it.
+EventCallbackFn frontend_function(const char *name)
+{
+#ifdef _WIN32
+	HMODULE library = GetModuleHandleW(L"obs-frontend-api.dll");
+	return library ? reinterpret_cast<EventCallbackFn>(GetProcAddress(library, name)) : nullptr;
+#else
+	return reinterpret_cast<EventCallbackFn>(dlsym(RTLD_DEFAULT, name));
+#endif
+}
 // After EXIT the frontend's interface is gone and must not be called.
 bool frontend_gone = false;
 
@@ -97,8 +112,8 @@ void frontend_watch_start()
 {
 	// Looked up rather than linked: the module also runs in hosts without
 	// OBS Studio's frontend, where the library is absent.
-	auto add = reinterpret_cast<EventCallbackFn>(dlsym(RTLD_DEFAULT, "obs_frontend_add_event_callback"));
-	remove_callback = reinterpret_cast<EventCallbackFn>(dlsym(RTLD_DEFAULT, "obs_frontend_remove_event_callback"));
+	const EventCallbackFn add = frontend_function("obs_frontend_add_event_callback");
+	remove_callback = frontend_function("obs_frontend_remove_event_callback");
 	if (add && remove_callback)
 		add(on_event, nullptr);
 	else
