@@ -58,9 +58,9 @@ LocaleFile read_locale(const fs::path &path)
 // The printf conversions of a text, in order; they must survive translation.
 std::vector<std::string> conversions(const std::string &text)
 {
-	static const std::regex spec("%[-+#0]*[0-9]*(\\.[0-9]+)?[diouxXeEfgGcsp%]");
+	static const std::regex conversion("%[-+#0]*[0-9]*(\\.[0-9]+)?[diouxXeEfgGcsp%]");
 	std::vector<std::string> found;
-	for (auto it = std::sregex_iterator(text.begin(), text.end(), spec); it != std::sregex_iterator(); ++it)
+	for (auto it = std::sregex_iterator(text.begin(), text.end(), conversion); it != std::sregex_iterator(); ++it)
 		found.push_back(it->str());
 	return found;
 }

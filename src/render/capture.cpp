@@ -166,6 +166,7 @@ TargetView read_target_view()
 {
 	TargetView view;
 	gs_texture_t *target = gs_get_render_target();
+	view.target = target;
 	view.has_target = target != nullptr;
 	if (!target)
 		return view;
@@ -270,7 +271,6 @@ CaptureResult capture_and_chain(BlurBoard *board, const DrawSnapshot &snap, cons
 	if (!snap_capture_region(reach, box.x0, box.y0, box.x1, box.y1, W, H, region))
 		return kNothing;
 
-	gs_texture_t *target = gs_get_render_target();
 	if (!copy) {
 		gs_texrender_t *capture = ensure_slot(pool, kSlotCapture, chain_format);
 		if (!capture)
@@ -316,7 +316,7 @@ CaptureResult capture_and_chain(BlurBoard *board, const DrawSnapshot &snap, cons
 	input.pool = &pool;
 	// Copying reads the target in place: a GPU copy out of it would wait
 	// until everything drawn so far has been rasterized.
-	input.target = copy ? target : nullptr;
+	input.target = copy ? view.target : nullptr;
 	bool region_texture_failed = false;
 	const bool ok = run_chain(input, params, &region_texture_failed);
 	if (emergency && !placed)

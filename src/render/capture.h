@@ -29,6 +29,7 @@ bool visible_bounding_box(const matrix4 &board_to_canvas, const obs_sceneitem_cr
 
 // What the current render target shows, for the choice of copy or redraw.
 struct TargetView {
+	gs_texture_t *target = nullptr;
 	bool has_target = false;
 	uint32_t width = 0, height = 0;
 	gs_color_format format = GS_UNKNOWN;
