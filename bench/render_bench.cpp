@@ -7,6 +7,7 @@
 //
 //   mistpane-render-bench [output folder] [--quick]
 //                         [--save-pictures DIR] [--against DIR]
+//                         [--only NAME,NAME...] [--rounds N]
 //
 // Measured: the host's own graphics-thread frame time (the average the
 // host keeps over each second of video) with the configuration's item over
@@ -15,7 +16,8 @@
 // all of them; compare ratios within one run only.
 //
 // --save-pictures writes what every board shows (PPM); --against compares
-// this build's boards with such a folder, pixel by pixel.
+// this build's boards with such a folder, pixel by pixel. --only keeps the
+// boards named (and the references); --rounds sets the interleaved rounds.
 #include <obs-module.h>
 #include <util/platform.h>
 
@@ -25,6 +27,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -456,6 +459,8 @@ int main(int argc, char **argv)
 	std::string dir = std::string(MISTPANE_SOURCE_DIR) + "/out/bench";
 	std::string save_dir, against_dir;
 	bool quick = false;
+	std::string only;
+	int rounds = 0;
 	for (int i = 1; i < argc; ++i) {
 		if (std::strcmp(argv[i], "--quick") == 0)
 			quick = true;
@@ -463,6 +468,10 @@ int main(int argc, char **argv)
 			save_dir = argv[++i];
 		else if (std::strcmp(argv[i], "--against") == 0 && i + 1 < argc)
 			against_dir = argv[++i];
+		else if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc)
+			only = "," + std::string(argv[++i]) + ",";
+		else if (std::strcmp(argv[i], "--rounds") == 0 && i + 1 < argc)
+			rounds = std::max(std::atoi(argv[++i]), 1);
 		else
 			dir = argv[i];
 	}
@@ -502,6 +511,10 @@ int main(int argc, char **argv)
 			   "\"mosaic_size\": 24}",
 			   true});
 	configs.push_back({"emergency cover", Kind::Board, 0.0f, board + "\"emergency\": true}", false, true});
+	if (!only.empty())
+		std::erase_if(configs, [&](const Config &c) {
+			return c.kind == Kind::Board && only.find("," + c.name + ",") == std::string::npos;
+		});
 	for (Config &c : configs) {
 		const std::string name = "bench " + c.name;
 		if (c.kind == Kind::Board)
@@ -539,7 +552,8 @@ int main(int argc, char **argv)
 	}
 
 	harness::keep_output_frames(false);
-	const int rounds = quick ? 1 : 2;
+	if (rounds == 0)
+		rounds = quick ? 1 : 2;
 	const int windows = quick ? 1 : 2;
 	for (int round = 0; round < rounds; ++round) {
 		std::printf("round %d/%d:", round + 1, rounds);

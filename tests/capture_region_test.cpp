@@ -97,6 +97,28 @@ TEST(Reach, BlurLevelsFollowSigma)
 	}
 }
 
+// The blur's reads as the CPU hands them to the shader: they must sum to
+// one (else the picture brightens or darkens), each read must fall between
+// its two texels, and the taps they stand for must keep the Gaussian's sigma.
+TEST(Reach, BlurTapsSumToOneAndKeepSigma)
+{
+	for (float sigma : {0.05f, 1.0f, 2.5f, 4.0f}) {
+		const BlurTaps taps = blur_taps(sigma);
+		EXPECT_EQ(taps.pairs, blur_pairs(sigma)) << sigma;
+		double sum = taps.center, variance = 0.0;
+		for (int i = 0; i < taps.pairs; ++i) {
+			const double o1 = 2.0 * i + 1.0, o2 = o1 + 1.0, o = taps.offset[i], w = taps.weight[i];
+			EXPECT_GE(o, o1) << sigma << " read " << i;
+			EXPECT_LE(o, o2) << sigma << " read " << i;
+			sum += 2.0 * w;
+			variance += 2.0 * w * ((o2 - o) * o1 * o1 + (o - o1) * o2 * o2);
+		}
+		EXPECT_NEAR(sum, 1.0, 1e-5) << sigma;
+		if (sigma >= 1.0f)
+			EXPECT_NEAR(std::sqrt(variance), sigma, 0.02 * sigma) << sigma;
+	}
+}
+
 TEST(Reach, MosaicCellsGrowWithTheSquareOfTheLevel)
 {
 	Reach full = mosaic_reach(0, 0, 100, 100, false, 24.0f, 6.0f, 1.0f, 1920, 1080);

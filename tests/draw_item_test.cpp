@@ -346,6 +346,20 @@ TEST_F(RedrawFixture, CroppedItemsMatchTheHost)
 	ASSERT_NE(board.pool.slots[kSlotItem8], nullptr);
 	EXPECT_EQ(gs_texrender_get_format(board.pool.slots[kSlotItem8]), GS_RGBA);
 	EXPECT_EQ(board.pool.slots[kSlotItem16F], nullptr);
+
+	// Items of two sizes drawn again keep their scratch textures.
+	auto textures = [&] {
+		std::vector<gs_texture_t *> t;
+		for (int i = 0; i < kItemSlots; ++i)
+			t.push_back(board.pool.slots[kSlotItem8 + i]
+					? gs_texrender_get_texture(board.pool.slots[kSlotItem8 + i])
+					: nullptr);
+		return t;
+	};
+	const std::vector<gs_texture_t *> first = textures();
+	EXPECT_NE(first[1], nullptr);
+	expect_same(redraw(s), host);
+	EXPECT_EQ(textures(), first);
 }
 
 TEST_F(RedrawFixture, ScaleFiltersMatchTheHost)

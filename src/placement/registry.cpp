@@ -53,6 +53,13 @@ void record_board(PlacementScan &scan, obs_source_t *source)
 		entry.group = refs::get_weak_source(obs_sceneitem_get_source(scan.current_group));
 }
 
+// Only scene-type sources can be scenes; the host's own test compares
+// id strings, which would cost every filler item.
+obs_scene_t *scene_of(obs_source_t *source)
+{
+	return obs_source_get_type(source) == OBS_SOURCE_TYPE_SCENE ? obs_scene_from_source(source) : nullptr;
+}
+
 void visit_scene(PlacementScan &scan, obs_scene_t *scene)
 {
 	if (!scene || scan.visited_scenes.count(scene))
@@ -76,7 +83,7 @@ bool scene_item_step(obs_scene_t *scene, obs_sceneitem_t *item, void *param)
 		if (scene_ref)
 			scan.pending_groups.push_back({std::move(scene_ref), SceneItemRef(refs::item_addref(item))});
 	} else {
-		visit_scene(scan, obs_scene_from_source(source));
+		visit_scene(scan, scene_of(source));
 	}
 	return true;
 }
@@ -89,7 +96,7 @@ bool group_item_step(obs_scene_t *, obs_sceneitem_t *item, void *param)
 	if (is_board(scan, source))
 		record_board(scan, source);
 	else
-		visit_scene(scan, obs_scene_from_source(source));
+		visit_scene(scan, scene_of(source));
 	return true;
 }
 

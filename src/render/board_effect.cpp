@@ -15,7 +15,10 @@ void find_params(BoardEffect &fx)
 	fx.uv_min = gs_effect_get_param_by_name(e, "uv_min");
 	fx.uv_max = gs_effect_get_param_by_name(e, "uv_max");
 	fx.blur_step = gs_effect_get_param_by_name(e, "blur_step");
-	fx.blur_sigma = gs_effect_get_param_by_name(e, "blur_sigma");
+	fx.blur_wa = gs_effect_get_param_by_name(e, "blur_wa");
+	fx.blur_wb = gs_effect_get_param_by_name(e, "blur_wb");
+	fx.blur_oa = gs_effect_get_param_by_name(e, "blur_oa");
+	fx.blur_ob = gs_effect_get_param_by_name(e, "blur_ob");
 	fx.cap_origin = gs_effect_get_param_by_name(e, "cap_origin");
 	fx.cap_inv_size = gs_effect_get_param_by_name(e, "cap_inv_size");
 	fx.grid_origin = gs_effect_get_param_by_name(e, "grid_origin");
@@ -32,7 +35,6 @@ void find_params(BoardEffect &fx)
 	fx.shape_rect = gs_effect_get_param_by_name(e, "shape_rect");
 	fx.shape_kind = gs_effect_get_param_by_name(e, "shape_kind");
 	fx.feather = gs_effect_get_param_by_name(e, "feather");
-	fx.blur_pairs = gs_effect_get_param_by_name(e, "blur_pairs");
 }
 
 } // namespace

@@ -20,7 +20,10 @@ struct BoardEffect {
 	gs_eparam_t *uv_min = nullptr;
 	gs_eparam_t *uv_max = nullptr;
 	gs_eparam_t *blur_step = nullptr;
-	gs_eparam_t *blur_sigma = nullptr;
+	gs_eparam_t *blur_wa = nullptr;
+	gs_eparam_t *blur_wb = nullptr;
+	gs_eparam_t *blur_oa = nullptr;
+	gs_eparam_t *blur_ob = nullptr;
 	gs_eparam_t *cap_origin = nullptr;
 	gs_eparam_t *cap_inv_size = nullptr;
 	gs_eparam_t *grid_origin = nullptr;
@@ -37,7 +40,6 @@ struct BoardEffect {
 	gs_eparam_t *shape_rect = nullptr;
 	gs_eparam_t *shape_kind = nullptr;
 	gs_eparam_t *feather = nullptr;
-	gs_eparam_t *blur_pairs = nullptr;
 	gs_samplerstate_t *point_sampler = nullptr;
 	HostEffectParams host_effects[6]; // default, bicubic, lanczos, low-res bilinear, area
 };

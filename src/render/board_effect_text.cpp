@@ -7,8 +7,10 @@ uniform texture2d image;
 uniform float2 uv_min;
 uniform float2 uv_max;
 uniform float2 blur_step;
-uniform float blur_sigma;
-uniform float blur_pairs;
+uniform float4 blur_wa;
+uniform float4 blur_wb;
+uniform float4 blur_oa;
+uniform float4 blur_ob;
 uniform float2 cap_origin;
 uniform float2 cap_inv_size;
 uniform float2 grid_origin;
@@ -78,27 +80,27 @@ float4 PSDown(VertData v_in) : TARGET
 	return read_image(v_in.uv);
 }
 
-// Up to 25 taps in 13 reads: each bilinear read sits between texels 2i-1
-// and 2i by their weights; blur_pairs reads on each side reach 4 sigma.
-float4 PSBlur(VertData v_in) : TARGET
+// Each bilinear read sits between two texels by their weights, so n reads
+// on each side cover 2n taps. Weights and offsets come normalized from the
+// caller; each count is its own straight-line shader, since llvmpipe runs a
+// loop with a uniform bound far slower.
+float4 taps(float2 uv, float o, float w)
 {
-	float k = -0.5 / (blur_sigma * blur_sigma);
-	float4 sum = read_image(v_in.uv);
-	float total = 1.0;
-	for (int i = 1; i <= 6; i++) {
-		if (float(i) > blur_pairs)
-			break;
-		float o1 = float(i * 2 - 1);
-		float o2 = float(i * 2);
-		float w1 = exp(o1 * o1 * k);
-		float w2 = exp(o2 * o2 * k);
-		float w = w1 + w2;
-		float o = (o1 * w1 + o2 * w2) / max(w, 1e-20);
-		sum += (read_image(v_in.uv + blur_step * o) + read_image(v_in.uv - blur_step * o)) * w;
-		total += 2.0 * w;
-	}
-	return sum / total;
+	return (read_image(uv + blur_step * o) + read_image(uv - blur_step * o)) * w;
 }
+
+float4 blur1(float2 uv) { return read_image(uv) * blur_wb.z + taps(uv, blur_oa.x, blur_wa.x); }
+float4 blur2(float2 uv) { return blur1(uv) + taps(uv, blur_oa.y, blur_wa.y); }
+float4 blur3(float2 uv) { return blur2(uv) + taps(uv, blur_oa.z, blur_wa.z); }
+float4 blur4(float2 uv) { return blur3(uv) + taps(uv, blur_oa.w, blur_wa.w); }
+float4 blur5(float2 uv) { return blur4(uv) + taps(uv, blur_ob.x, blur_wb.x); }
+float4 blur6(float2 uv) { return blur5(uv) + taps(uv, blur_ob.y, blur_wb.y); }
+float4 PSBlur1(VertData v_in) : TARGET { return blur1(v_in.uv); }
+float4 PSBlur2(VertData v_in) : TARGET { return blur2(v_in.uv); }
+float4 PSBlur3(VertData v_in) : TARGET { return blur3(v_in.uv); }
+float4 PSBlur4(VertData v_in) : TARGET { return blur4(v_in.uv); }
+float4 PSBlur5(VertData v_in) : TARGET { return blur5(v_in.uv); }
+float4 PSBlur6(VertData v_in) : TARGET { return blur6(v_in.uv); }
 
 float2 cell_base(float2 uv)
 {
@@ -200,7 +202,13 @@ float4 PSHatch(VertData v_in) : TARGET
 }
 
 technique Down { pass { vertex_shader = VSCanvas(v_in); pixel_shader = PSDown(v_in); } }
-technique Blur { pass { vertex_shader = VSCanvas(v_in); pixel_shader = PSBlur(v_in); } }
+technique Blur { pass { vertex_shader = VSCanvas(v_in); pixel_shader = PSBlur6(v_in); } }
+technique Blur1 { pass { vertex_shader = VSCanvas(v_in); pixel_shader = PSBlur1(v_in); } }
+technique Blur2 { pass { vertex_shader = VSCanvas(v_in); pixel_shader = PSBlur2(v_in); } }
+technique Blur3 { pass { vertex_shader = VSCanvas(v_in); pixel_shader = PSBlur3(v_in); } }
+technique Blur4 { pass { vertex_shader = VSCanvas(v_in); pixel_shader = PSBlur4(v_in); } }
+technique Blur5 { pass { vertex_shader = VSCanvas(v_in); pixel_shader = PSBlur5(v_in); } }
+technique Blur6 { pass { vertex_shader = VSCanvas(v_in); pixel_shader = PSBlur6(v_in); } }
 technique Reduce { pass { vertex_shader = VSCanvas(v_in); pixel_shader = PSReduce(v_in); } }
 technique ReducePoint { pass { vertex_shader = VSCanvas(v_in); pixel_shader = PSReducePoint(v_in); } }
 technique FinalBlur { pass { vertex_shader = VSCanvas(v_in); pixel_shader = PSFinalBlur(v_in); } }

@@ -120,6 +120,25 @@ int blur_pairs(float sigma_l)
 	return std::min(std::max(pairs, 1), 6);
 }
 
+BlurTaps blur_taps(float sigma_l)
+{
+	BlurTaps taps;
+	taps.pairs = blur_pairs(sigma_l);
+	const double k = -0.5 / ((double)sigma_l * sigma_l);
+	double total = 1.0;
+	for (int i = 0; i < taps.pairs; ++i) {
+		const double o1 = 2.0 * i + 1.0, o2 = 2.0 * i + 2.0;
+		const double w1 = exp(o1 * o1 * k), w2 = exp(o2 * o2 * k), w = w1 + w2;
+		taps.offset[i] = (float)(w > 0.0 ? (o1 * w1 + o2 * w2) / w : o1);
+		taps.weight[i] = (float)w;
+		total += 2.0 * w;
+	}
+	taps.center = (float)(1.0 / total);
+	for (int i = 0; i < taps.pairs; ++i)
+		taps.weight[i] = (float)(taps.weight[i] / total);
+	return taps;
+}
+
 TexelRect texels_over(const LevelGeometry &level, float x0, float y0, float x1, float y1, int pad)
 {
 	auto lo = [&](float v, float o, uint32_t n) {
@@ -336,25 +355,38 @@ bool run_passes(const ChainInput &in, FinalPassParams &params, bool &first_faile
 		return true;
 	}
 
-	gs_texrender_t *across_render = ensure_slot(pool, kSlotBlurAcross, format);
-	gs_texrender_t *down_render = ensure_slot(pool, kSlotBlurDown, format);
+	// Half floats hold the blur's linear values without the sRGB decode of
+	// every texel of every bilinear read, which llvmpipe pays dearly for.
+	const gs_color_format blur_format = format == GS_RGBA ? GS_RGBA16F : format;
+	gs_texrender_t *across_render = ensure_slot(pool, kSlotBlurAcross, blur_format);
+	gs_texrender_t *down_render = ensure_slot(pool, kSlotBlurDown, blur_format);
 	if (!across_render)
 		return false;
-	gs_effect_set_float(board_effect.blur_sigma, sigma_l);
-	gs_effect_set_float(board_effect.blur_pairs, (float)pairs);
+	const BlurTaps taps = blur_taps(sigma_l);
+	vec4 v;
+	vec4_set(&v, taps.weight[0], taps.weight[1], taps.weight[2], taps.weight[3]);
+	gs_effect_set_vec4(board_effect.blur_wa, &v);
+	vec4_set(&v, taps.weight[4], taps.weight[5], taps.center, 0.0f);
+	gs_effect_set_vec4(board_effect.blur_wb, &v);
+	vec4_set(&v, taps.offset[0], taps.offset[1], taps.offset[2], taps.offset[3]);
+	gs_effect_set_vec4(board_effect.blur_oa, &v);
+	vec4_set(&v, taps.offset[4], taps.offset[5], 0.0f, 0.0f);
+	gs_effect_set_vec4(board_effect.blur_ob, &v);
+	static const char *const techniques[] = {"Blur1", "Blur2", "Blur3", "Blur4", "Blur5", "Blur6"};
+	const char *technique = techniques[taps.pairs - 1];
 
 	// Across: from level L (or the target) into slot 7, over the rows the
 	// second pass reads.
 	vec2 step;
 	vec2_set(&step, 1.0f / (float)current.geometry.width, 0.0f);
 	gs_effect_set_vec2(board_effect.blur_step, &step);
-	if (!draw_pass(across_render, last, across, current, region, "Blur", in.space))
+	if (!draw_pass(across_render, last, across, current, region, technique, in.space))
 		return false;
 	first_failed = false;
 	Source across_out{gs_texrender_get_texture(across_render), last};
 	vec2_set(&step, 0.0f, 1.0f / (float)hL);
 	gs_effect_set_vec2(board_effect.blur_step, &step);
-	if (!draw_pass(down_render, last, blurred, across_out, region, "Blur", in.space))
+	if (!draw_pass(down_render, last, blurred, across_out, region, technique, in.space))
 		return false;
 
 	params.image = gs_texrender_get_texture(down_render);

@@ -65,6 +65,16 @@ MosaicGrid mosaic_grid(float bx0, float by0, float bx1, float by1, float cell);
 // Bilinear reads on each side of the blur: enough to reach 4 sigma, at most 6.
 int blur_pairs(float sigma_l);
 
+// One blur pass's reads: the centre and, for each bilinear read on either
+// side, its offset in texels and weight, normalized to sum to one.
+struct BlurTaps {
+	int pairs = 1;
+	float center = 1.0f;
+	float offset[6] = {};
+	float weight[6] = {};
+};
+BlurTaps blur_taps(float sigma_l);
+
 // A rectangle of texels [x0, x1) x [y0, y1).
 struct TexelRect {
 	int32_t x0 = 0, y0 = 0, x1 = 0, y1 = 0;

@@ -181,15 +181,13 @@ void draw_beneath_item(BlurBoard *board, const BeneathItem &record)
 
 	const gs_color_space target_space = gs_get_color_space();
 	const gs_color_space source_space = obs_source_get_color_space(record.source, 1, &target_space);
-	gs_texrender_t *scratch = wide_space(source_space) ? ensure_slot(board->pool, kSlotItem16F, GS_RGBA16F)
-							   : ensure_slot(board->pool, kSlotItem8, GS_RGBA);
-	if (!scratch)
-		return;
-
 	const uint32_t cx = cropped_size(width, (uint32_t)record.crop.left, (uint32_t)record.crop.right);
 	const uint32_t cy = cropped_size(height, (uint32_t)record.crop.top, (uint32_t)record.crop.bottom);
 	// Edges that add up to exactly the size leave nothing to show.
 	if (!cx || !cy)
+		return;
+	gs_texrender_t *scratch = item_scratch(board->pool, wide_space(source_space), cx, cy);
+	if (!scratch)
 		return;
 
 	gs_texrender_reset(scratch);

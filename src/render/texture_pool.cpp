@@ -12,6 +12,27 @@ gs_texrender_t *ensure_slot(TexturePool &pool, int slot, gs_color_format format)
 	return render;
 }
 
+gs_texrender_t *item_scratch(TexturePool &pool, bool half_float, uint32_t cx, uint32_t cy)
+{
+	const int first = half_float ? kSlotItem16F : kSlotItem8;
+	const gs_color_format format = half_float ? GS_RGBA16F : GS_RGBA;
+	int pick = -1;
+	for (int i = 0; i < kItemSlots; ++i) {
+		gs_texrender_t *render = pool.slots[first + i];
+		gs_texture_t *texture = render ? gs_texrender_get_texture(render) : nullptr;
+		if (texture && gs_texture_get_width(texture) == cx && gs_texture_get_height(texture) == cy)
+			return ensure_slot(pool, first + i, format);
+		if (!texture && pick < 0)
+			pick = i;
+	}
+	if (pick < 0) {
+		int &next = pool.next_item[half_float ? 1 : 0];
+		pick = next;
+		next = (next + 1) % kItemSlots;
+	}
+	return ensure_slot(pool, first + pick, format);
+}
+
 void destroy_slots(TexturePool &pool, int first, int last)
 {
 	for (int slot = first; slot <= last; ++slot) {

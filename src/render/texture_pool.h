@@ -10,20 +10,27 @@ enum PoolSlot : int {
 	kSlotBlurAcross = 7,
 	kSlotBlurDown = 8,
 	kSlotMosaic = 9,
-	kSlotItem8 = 10,
-	kSlotItem16F = 11,
-	kPoolSlots = 12,
+	kSlotItem8 = 10, // four scratch targets for redrawn items, 8 bits
+	kSlotItem16F = 14, // and four of half floats
+	kItemSlots = 4,
+	kPoolSlots = 18,
 };
 
 // A board's texture renders, kept from frame to frame.
 struct TexturePool {
 	std::array<gs_texrender_t *, kPoolSlots> slots{};
 	gs_color_format chain_format = GS_UNKNOWN;
+	std::array<int, 2> next_item{}; // the item slot to reuse next, per format
 };
 
 // The slot's texture render in the given format (recreated when the format
 // differs); null when the host could not create one.
 gs_texrender_t *ensure_slot(TexturePool &pool, int slot, gs_color_format format);
+
+// A scratch target for an item of cx x cy texels: one that already has that
+// size, else an empty one, else the next in turn. Items of a few sizes so
+// keep their textures from frame to frame, each exactly its item's size.
+gs_texrender_t *item_scratch(TexturePool &pool, bool half_float, uint32_t cx, uint32_t cy);
 
 // Destroys slots [first, last] in order and empties them.
 void destroy_slots(TexturePool &pool, int first, int last);
