@@ -86,29 +86,20 @@ void board_update(void *data, obs_data_t *settings)
 void board_get_defaults(obs_data_t *settings)
 {
 	namespace d = setting_defaults;
-	static const struct {
-		const char *key;
-		obs_data_type type;
-	} typed[] = {
-	    {"mode", OBS_DATA_STRING},           {"blur_radius", OBS_DATA_NUMBER}, {"mosaic_size", OBS_DATA_NUMBER},
-	    {"strength", OBS_DATA_NUMBER},       {"enabled", OBS_DATA_BOOLEAN},    {"fade_seconds", OBS_DATA_NUMBER},
-	    {"width", OBS_DATA_NUMBER},          {"height", OBS_DATA_NUMBER},      {"emergency", OBS_DATA_BOOLEAN},
-	    {"emergency_size", OBS_DATA_NUMBER}, {"shape", OBS_DATA_STRING},       {"feather", OBS_DATA_NUMBER},
-	    {"force_redraw", OBS_DATA_BOOLEAN}};
-	for (const auto &entry : typed)
-		drop_mistyped_value(settings, entry.key, entry.type);
-	obs_data_set_default_string(settings, "mode", d::mode);
-	obs_data_set_default_double(settings, "blur_radius", d::blur_radius);
-	obs_data_set_default_double(settings, "mosaic_size", d::mosaic_size);
-	obs_data_set_default_double(settings, "strength", d::strength);
-	obs_data_set_default_bool(settings, "enabled", d::enabled);
-	obs_data_set_default_double(settings, "fade_seconds", d::fade_seconds);
-	obs_data_set_default_int(settings, "width", d::width);
-	obs_data_set_default_int(settings, "height", d::height);
-	obs_data_set_default_bool(settings, "emergency", d::emergency);
-	obs_data_set_default_double(settings, "emergency_size", d::emergency_size);
-	obs_data_set_default_string(settings, "shape", d::shape);
-	obs_data_set_default_double(settings, "feather", d::feather);
+	set_typed_default(settings, "mode", d::mode);
+	set_typed_default(settings, "blur_radius", d::blur_radius);
+	set_typed_default(settings, "mosaic_size", d::mosaic_size);
+	set_typed_default(settings, "strength", d::strength);
+	set_typed_default(settings, "enabled", d::enabled);
+	set_typed_default(settings, "fade_seconds", d::fade_seconds);
+	set_typed_default(settings, "width", d::width);
+	set_typed_default(settings, "height", d::height);
+	set_typed_default(settings, "emergency", d::emergency);
+	set_typed_default(settings, "emergency_size", d::emergency_size);
+	set_typed_default(settings, "shape", d::shape);
+	set_typed_default(settings, "feather", d::feather);
+	// Hidden and without a default, but read as a boolean all the same.
+	drop_mistyped_value(settings, "force_redraw", OBS_DATA_BOOLEAN);
 }
 
 uint32_t board_get_width(void *data)

@@ -27,6 +27,30 @@ void drop_mistyped_value(obs_data_t *settings, const char *key, obs_data_type ty
 		obs_data_erase(settings, key);
 }
 
+void set_typed_default(obs_data_t *settings, const char *key, const char *value)
+{
+	drop_mistyped_value(settings, key, OBS_DATA_STRING);
+	obs_data_set_default_string(settings, key, value);
+}
+
+void set_typed_default(obs_data_t *settings, const char *key, double value)
+{
+	drop_mistyped_value(settings, key, OBS_DATA_NUMBER);
+	obs_data_set_default_double(settings, key, value);
+}
+
+void set_typed_default(obs_data_t *settings, const char *key, int64_t value)
+{
+	drop_mistyped_value(settings, key, OBS_DATA_NUMBER);
+	obs_data_set_default_int(settings, key, value);
+}
+
+void set_typed_default(obs_data_t *settings, const char *key, bool value)
+{
+	drop_mistyped_value(settings, key, OBS_DATA_BOOLEAN);
+	obs_data_set_default_bool(settings, key, value);
+}
+
 double read_number(obs_data_t *settings, const char *key, double fallback)
 {
 	obs_data_item_t *item = typed_item(settings, key, OBS_DATA_NUMBER);

@@ -49,6 +49,12 @@ inline uint32_t clamp_size(int64_t value)
 // defaults are set, so the item takes the default's type and value.
 void drop_mistyped_value(obs_data_t *settings, const char *key, obs_data_type type);
 
+// A default set after any value of another type has been dropped.
+void set_typed_default(obs_data_t *settings, const char *key, const char *value);
+void set_typed_default(obs_data_t *settings, const char *key, double value);
+void set_typed_default(obs_data_t *settings, const char *key, int64_t value);
+void set_typed_default(obs_data_t *settings, const char *key, bool value);
+
 // Readers that never turn a value of the wrong type into 0 or false (the
 // host's plain getters do): a remote-control program that sends "strength"
 // as the text "100" must not switch the board off. A number read from a

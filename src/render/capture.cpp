@@ -143,16 +143,6 @@ void warn_clipped_cover(BlurBoard *board, bool emergency, bool clipped)
 
 namespace {
 
-// A board drawn on a canvas it has no known item in (a shared board, a
-// private copy) is replayed only on such canvases, where the world matrix
-// of the canvas itself is the identity; undoing this one item's matrix
-// would misplace the cover under the other items.
-void cover_canvas_where_drawn(FinalPassParams &params)
-{
-	params.reset_transform = true;
-	matrix4_identity(&params.transform);
-}
-
 CaptureResult failed(CoverCause cause)
 {
 	return {CaptureOutcome::Failed, cause};
@@ -197,7 +187,7 @@ bool live_canvas_view(const TargetView &view, gs_color_format chain_format, uint
 }
 
 CaptureResult capture_and_chain(BlurBoard *board, const DrawSnapshot &snap, const TargetView &view, bool placed,
-				FinalPassParams &params)
+				bool on_canvas, FinalPassParams &params)
 {
 	const gs_color_space space = gs_get_color_space();
 	const gs_color_format chain_format = chain_format_for(space);
@@ -217,8 +207,7 @@ CaptureResult capture_and_chain(BlurBoard *board, const DrawSnapshot &snap, cons
 	// needs a texture of its own is drawn elsewhere): there the world
 	// matrix is where this very item sits, in whichever scene, public or
 	// private, that the scan may not know of.
-	if (live_canvas_view(view, chain_format, board->width.load(), board->height.load(), placed) &&
-	    (!snap.force_redraw || !placed)) {
+	if (on_canvas && (!snap.force_redraw || !placed)) {
 		W = view.width;
 		H = view.height;
 		board_transform = view.world;
@@ -253,9 +242,7 @@ CaptureResult capture_and_chain(BlurBoard *board, const DrawSnapshot &snap, cons
 	if (emergency) {
 		box = {0.0f, 0.0f, (float)W, (float)H};
 		// Known before any pass, so that a failure covers the canvas too.
-		place_canvas_cover(W, H, M, params);
-		if (!placed)
-			cover_canvas_where_drawn(params);
+		place_canvas_cover(W, H, M, !placed, params);
 	} else if (!visible_bounding_box(M, crop, bw, bh, box)) {
 		return kNothing;
 	}
@@ -307,6 +294,7 @@ CaptureResult capture_and_chain(BlurBoard *board, const DrawSnapshot &snap, cons
 	input.by1 = box.y1;
 	input.mosaic = mosaic;
 	input.emergency = emergency;
+	input.cover_replaces_world = !placed;
 	input.levels = reach.levels;
 	input.sigma = reach.sigma;
 	input.cell = reach.cell;
@@ -318,10 +306,7 @@ CaptureResult capture_and_chain(BlurBoard *board, const DrawSnapshot &snap, cons
 	// until everything drawn so far has been rasterized.
 	input.target = copy ? view.target : nullptr;
 	bool region_texture_failed = false;
-	const bool ok = run_chain(input, params, &region_texture_failed);
-	if (emergency && !placed)
-		cover_canvas_where_drawn(params);
-	if (!ok)
+	if (!run_chain(input, params, &region_texture_failed))
 		return failed(region_texture_failed ? CoverCause::CaptureTexture : CoverCause::Passes);
 	return {CaptureOutcome::Drawn, CoverCause::Passes};
 }

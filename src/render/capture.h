@@ -74,6 +74,7 @@ struct CaptureResult {
 
 // First half of the per-frame work: find the board's place, capture the
 // region beneath it into slot 0, then run the chain. placed: the board's
-// one public item is in the snapshot's scene.
+// one public item is in the snapshot's scene; on_canvas: the view is a
+// canvas one to one (live_canvas_view), where the world matrix places it.
 CaptureResult capture_and_chain(BlurBoard *board, const DrawSnapshot &snapshot, const TargetView &view, bool placed,
-				FinalPassParams &params);
+				bool on_canvas, FinalPassParams &params);

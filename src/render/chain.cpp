@@ -59,15 +59,18 @@ bool reduce_with_points(float cell, int levels)
 }
 
 void place_canvas_cover(uint32_t canvas_width, uint32_t canvas_height, const matrix4 &board_to_canvas,
-			FinalPassParams &params)
+			bool replaces_world, FinalPassParams &params)
 {
 	const float W = (float)canvas_width, H = (float)canvas_height;
 	// Pushed in front of the host's transform for the board's item, the
 	// inverse cancels the item's placement: the quad is the canvas. A board
 	// scaled to nothing has no inverse; the canvas is then taken to be
-	// where the world matrix is the identity.
+	// where the world matrix is the identity. So is it for a board with no
+	// known item (shared, or a private copy), which is replayed only on such
+	// canvases: undoing one item's matrix would misplace the cover under the
+	// others.
 	params.use_transform = true;
-	params.reset_transform = !matrix4_inv(&params.transform, &board_to_canvas);
+	params.reset_transform = replaces_world || !matrix4_inv(&params.transform, &board_to_canvas);
 	if (params.reset_transform)
 		matrix4_identity(&params.transform);
 	params.quad_width = W;
@@ -80,7 +83,8 @@ void place_canvas_cover(uint32_t canvas_width, uint32_t canvas_height, const mat
 bool place_composite(const ChainInput &input, FinalPassParams &params)
 {
 	if (input.emergency) {
-		place_canvas_cover(input.canvas_width, input.canvas_height, input.board_to_canvas, params);
+		place_canvas_cover(input.canvas_width, input.canvas_height, input.board_to_canvas,
+				   input.cover_replaces_world, params);
 		return true;
 	}
 

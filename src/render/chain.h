@@ -25,6 +25,9 @@ struct ChainInput {
 	float bx0 = 0, by0 = 0, bx1 = 0, by1 = 0; // the board's bounding box on the canvas
 	bool mosaic = false; // mosaic mode or emergency
 	bool emergency = false;
+	// The board has no known item on this canvas (shared, or a private
+	// copy): its cover replaces the world matrix instead of undoing it.
+	bool cover_replaces_world = false;
 	int levels = 0; // L, 0 to 6
 	float sigma = 0.0f; // blur, canvas pixels
 	float cell = 0.0f; // mosaic cell edge, canvas pixels
@@ -100,9 +103,10 @@ void mosaic_texture_size(gs_texture_t *texture, uint32_t nx, uint32_t ny, uint32
 bool reduce_with_points(float cell, int levels);
 
 // The emergency cover's quad over the whole canvas, drawn under the inverse
-// of the board's matrix (or the identity when it has none).
+// of the board's matrix, or in place of the world matrix when the board has
+// none or replaces_world is set.
 void place_canvas_cover(uint32_t canvas_width, uint32_t canvas_height, const matrix4 &board_to_canvas,
-			FinalPassParams &params);
+			bool replaces_world, FinalPassParams &params);
 
 // Places the result on the board's quad (or, for the emergency cover, on
 // the whole canvas) and fills the shape inputs; image and orig are left to

@@ -79,7 +79,8 @@ void board_draw(BlurBoard *board)
 
 	board->busy = true;
 	FinalPassParams params;
-	const CaptureResult result = capture_and_chain(board, snap, view, status == PlacementStatus::Placed, params);
+	const CaptureResult result =
+	    capture_and_chain(board, snap, view, status == PlacementStatus::Placed, live, params);
 	board->cached_params = params;
 	board->cached_ok = result.outcome == CaptureOutcome::Drawn;
 	board->cached_failed = result.outcome == CaptureOutcome::Failed;
