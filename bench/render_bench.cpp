@@ -8,6 +8,7 @@
 //   mistpane-render-bench [output folder] [--quick]
 //                         [--save-pictures DIR] [--against DIR]
 //                         [--only NAME,NAME...] [--rounds N]
+//                         [--radii R,R...]
 //
 // Measured: the host's own graphics-thread frame time (the average the
 // host keeps over each second of video) with the configuration's item over
@@ -17,7 +18,9 @@
 //
 // --save-pictures writes what every board shows (PPM); --against compares
 // this build's boards with such a folder, pixel by pixel. --only keeps the
-// boards named (and the references); --rounds sets the interleaved rounds.
+// boards named (and the references); --rounds sets the interleaved rounds;
+// --radii the blur radii measured (by default the seven and the
+// small radii between them).
 #include <obs-module.h>
 #include <util/platform.h>
 
@@ -84,8 +87,12 @@ void reference_render(void *data, gs_effect_t *)
 	if (!reference->texture)
 		return;
 	gs_effect_t *effect = obs_get_base_effect(OBS_EFFECT_DEFAULT);
+	// Blended as the host draws sources: an opaque pass without blending
+	// would let llvmpipe drop the picture drawn beneath it, and the
+	// reference would then cost nothing.
 	gs_blend_state_push();
-	gs_enable_blending(false);
+	gs_enable_blending(true);
+	gs_blend_function(GS_BLEND_ONE, GS_BLEND_INVSRCALPHA);
 	const bool previous = gs_framebuffer_srgb_enabled();
 	gs_enable_framebuffer_srgb(true);
 	gs_effect_set_texture_srgb(gs_effect_get_param_by_name(effect, "image"), reference->texture);
@@ -461,6 +468,7 @@ int main(int argc, char **argv)
 	bool quick = false;
 	std::string only;
 	int rounds = 0;
+	std::vector<double> radii = {1, 2, 3, 4, 5, 7, 10, 20, 50, 100, 500};
 	for (int i = 1; i < argc; ++i) {
 		if (std::strcmp(argv[i], "--quick") == 0)
 			quick = true;
@@ -472,7 +480,18 @@ int main(int argc, char **argv)
 			only = "," + std::string(argv[++i]) + ",";
 		else if (std::strcmp(argv[i], "--rounds") == 0 && i + 1 < argc)
 			rounds = std::max(std::atoi(argv[++i]), 1);
-		else
+		else if (std::strcmp(argv[i], "--radii") == 0 && i + 1 < argc) {
+			radii.clear();
+			for (const char *p = argv[++i]; *p;) {
+				char *end = nullptr;
+				const double r = std::strtod(p, &end);
+				if (end == p)
+					break;
+				if (r > 0.0)
+					radii.push_back(r);
+				p = *end == ',' ? end + 1 : end;
+			}
+		} else
 			dir = argv[i];
 	}
 	std::error_code error;
@@ -498,9 +517,12 @@ int main(int argc, char **argv)
 	configs.push_back({"picture alone (floor)", Kind::Empty});
 	configs.push_back({"ref: cropped copy", Kind::CroppedCopy});
 	configs.push_back({"ref: canvas pass", Kind::CanvasPass});
-	for (int r : {2, 5, 10, 20, 50, 100, 500})
-		configs.push_back({"blur " + std::to_string(r), Kind::Board, float(r),
-				   board + "\"blur_radius\": " + std::to_string(r) + "}"});
+	for (double r : radii) {
+		char name[32], json[32];
+		std::snprintf(name, sizeof(name), "blur %g", r);
+		std::snprintf(json, sizeof(json), "%g}", r);
+		configs.push_back({name, Kind::Board, float(r), board + "\"blur_radius\": " + json});
+	}
 	for (int s : {8, 24, 64})
 		configs.push_back({"mosaic " + std::to_string(s), Kind::Board, 0.0f,
 				   board + "\"mode\": \"mosaic\", \"mosaic_size\": " + std::to_string(s) + "}"});

@@ -98,24 +98,45 @@ TEST(Reach, BlurLevelsFollowSigma)
 }
 
 // The blur's reads as the CPU hands them to the shader: they must sum to
-// one (else the picture brightens or darkens), each read must fall between
-// its two texels, and the taps they stand for must keep the Gaussian's sigma.
+// one (else the picture brightens or darkens) and keep the Gaussian's sigma,
+// also when the blur runs one level down behind a filtered halving.
 TEST(Reach, BlurTapsSumToOneAndKeepSigma)
 {
+	auto spread = [](const BlurTaps &taps, double &sum) {
+		double variance = 0.0;
+		sum = taps.center;
+		for (int i = 0; i < taps.count; ++i) {
+			sum += 2.0 * taps.weight[i];
+			variance += 2.0 * taps.weight[i] * (i + 1.0) * (i + 1.0);
+		}
+		return variance;
+	};
 	for (float sigma : {0.05f, 1.0f, 2.5f, 4.0f}) {
 		const BlurTaps taps = blur_taps(sigma);
-		EXPECT_EQ(taps.pairs, blur_pairs(sigma)) << sigma;
-		double sum = taps.center, variance = 0.0;
-		for (int i = 0; i < taps.pairs; ++i) {
-			const double o1 = 2.0 * i + 1.0, o2 = o1 + 1.0, o = taps.offset[i], w = taps.weight[i];
-			EXPECT_GE(o, o1) << sigma << " read " << i;
-			EXPECT_LE(o, o2) << sigma << " read " << i;
-			sum += 2.0 * w;
-			variance += 2.0 * w * ((o2 - o) * o1 * o1 + (o - o1) * o2 * o2);
-		}
+		double sum = 0.0;
+		const double variance = spread(taps, sum);
 		EXPECT_NEAR(sum, 1.0, 1e-5) << sigma;
 		if (sigma >= 1.0f)
 			EXPECT_NEAR(std::sqrt(variance), sigma, 0.02 * sigma) << sigma;
+	}
+	// sigma of the level, levels: where the Gaussian runs.
+	struct Row {
+		float sigma;
+		int levels;
+		bool halve;
+	} rows[] = {{1.0f, 0, false}, {2.4f, 0, false}, {2.5f, 0, true}, {3.9f, 2, true}, {3.9f, 6, false}};
+	for (const Row &r : rows) {
+		const BlurPlan plan = plan_blur(r.sigma, r.levels);
+		EXPECT_EQ(plan.halve, r.halve) << r.sigma << " " << r.levels;
+		EXPECT_EQ(plan.level, r.levels + (r.halve ? 1 : 0));
+		if (!plan.halve)
+			continue;
+		// Two taps per side at 0.5 and 1.5 texels read as one: a weight w
+		// at 1.5 puts the read at 0.5 + 2w.
+		const double far = (plan.halve_offset - 0.5) / 2.0, halve = 2.0 * ((0.5 - far) * 0.25 + far * 2.25);
+		double sum = 0.0;
+		const double down = 4.0 * spread(blur_taps(plan.sigma), sum);
+		EXPECT_NEAR(std::sqrt(halve + down + 0.75), r.sigma, 0.03 * r.sigma) << r.sigma;
 	}
 }
 

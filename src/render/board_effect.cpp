@@ -17,8 +17,8 @@ void find_params(BoardEffect &fx)
 	fx.blur_step = gs_effect_get_param_by_name(e, "blur_step");
 	fx.blur_wa = gs_effect_get_param_by_name(e, "blur_wa");
 	fx.blur_wb = gs_effect_get_param_by_name(e, "blur_wb");
-	fx.blur_oa = gs_effect_get_param_by_name(e, "blur_oa");
-	fx.blur_ob = gs_effect_get_param_by_name(e, "blur_ob");
+	fx.blur_wc = gs_effect_get_param_by_name(e, "blur_wc");
+	fx.blur_center = gs_effect_get_param_by_name(e, "blur_center");
 	fx.cap_origin = gs_effect_get_param_by_name(e, "cap_origin");
 	fx.cap_inv_size = gs_effect_get_param_by_name(e, "cap_inv_size");
 	fx.grid_origin = gs_effect_get_param_by_name(e, "grid_origin");

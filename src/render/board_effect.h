@@ -22,8 +22,8 @@ struct BoardEffect {
 	gs_eparam_t *blur_step = nullptr;
 	gs_eparam_t *blur_wa = nullptr;
 	gs_eparam_t *blur_wb = nullptr;
-	gs_eparam_t *blur_oa = nullptr;
-	gs_eparam_t *blur_ob = nullptr;
+	gs_eparam_t *blur_wc = nullptr;
+	gs_eparam_t *blur_center = nullptr;
 	gs_eparam_t *cap_origin = nullptr;
 	gs_eparam_t *cap_inv_size = nullptr;
 	gs_eparam_t *grid_origin = nullptr;

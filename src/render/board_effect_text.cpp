@@ -9,8 +9,8 @@ uniform float2 uv_max;
 uniform float2 blur_step;
 uniform float4 blur_wa;
 uniform float4 blur_wb;
-uniform float4 blur_oa;
-uniform float4 blur_ob;
+uniform float4 blur_wc;
+uniform float blur_center;
 uniform float2 cap_origin;
 uniform float2 cap_inv_size;
 uniform float2 grid_origin;
@@ -80,27 +80,79 @@ float4 PSDown(VertData v_in) : TARGET
 	return read_image(v_in.uv);
 }
 
-// Each bilinear read sits between two texels by their weights, so n reads
-// on each side cover 2n taps. Weights and offsets come normalized from the
-// caller; each count is its own straight-line shader, since llvmpipe runs a
-// loop with a uniform bound far slower.
-float4 taps(float2 uv, float o, float w)
+// Point reads at whole texels, weighted by the caller: llvmpipe pays for a
+// bilinear read several times what it pays for a point read, more than the
+// second tap that the bilinear read would bring. Each count is its own
+// straight-line shader, since llvmpipe runs a loop with a uniform bound far
+// slower.
+float4 point_at(float2 uv)
 {
-	return (read_image(uv + blur_step * o) + read_image(uv - blur_step * o)) * w;
+	return image.Sample(point_clamp, clamp(uv, uv_min, uv_max));
 }
 
-float4 blur1(float2 uv) { return read_image(uv) * blur_wb.z + taps(uv, blur_oa.x, blur_wa.x); }
-float4 blur2(float2 uv) { return blur1(uv) + taps(uv, blur_oa.y, blur_wa.y); }
-float4 blur3(float2 uv) { return blur2(uv) + taps(uv, blur_oa.z, blur_wa.z); }
-float4 blur4(float2 uv) { return blur3(uv) + taps(uv, blur_oa.w, blur_wa.w); }
-float4 blur5(float2 uv) { return blur4(uv) + taps(uv, blur_ob.x, blur_wb.x); }
-float4 blur6(float2 uv) { return blur5(uv) + taps(uv, blur_ob.y, blur_wb.y); }
+float4 taps(float2 uv, float i, float w)
+{
+	return (point_at(uv + blur_step * i) + point_at(uv - blur_step * i)) * w;
+}
+
+float4 blur1(float2 uv) { return point_at(uv) * blur_center + taps(uv, 1.0, blur_wa.x); }
+float4 blur2(float2 uv) { return blur1(uv) + taps(uv, 2.0, blur_wa.y); }
+float4 blur3(float2 uv) { return blur2(uv) + taps(uv, 3.0, blur_wa.z); }
+float4 blur4(float2 uv) { return blur3(uv) + taps(uv, 4.0, blur_wa.w); }
+float4 blur5(float2 uv) { return blur4(uv) + taps(uv, 5.0, blur_wb.x); }
+float4 blur6(float2 uv) { return blur5(uv) + taps(uv, 6.0, blur_wb.y); }
+float4 blur7(float2 uv) { return blur6(uv) + taps(uv, 7.0, blur_wb.z); }
+float4 blur8(float2 uv) { return blur7(uv) + taps(uv, 8.0, blur_wb.w); }
+float4 blur9(float2 uv) { return blur8(uv) + taps(uv, 9.0, blur_wc.x); }
+float4 blur10(float2 uv) { return blur9(uv) + taps(uv, 10.0, blur_wc.y); }
+float4 blur11(float2 uv) { return blur10(uv) + taps(uv, 11.0, blur_wc.z); }
+float4 blur12(float2 uv) { return blur11(uv) + taps(uv, 12.0, blur_wc.w); }
+// The same taps read bilinearly, for a level whose last texel the canvas
+// edge cuts: clamped there, a point read would take that texel whole.
+float4 linear_taps(float2 uv, float i, float w)
+{
+	return (read_image(uv + blur_step * i) + read_image(uv - blur_step * i)) * w;
+}
+
+float4 PSBlur(VertData v_in) : TARGET
+{
+	float2 uv = v_in.uv;
+	return read_image(uv) * blur_center + linear_taps(uv, 1.0, blur_wa.x) +
+	       linear_taps(uv, 2.0, blur_wa.y) +
+	       linear_taps(uv, 3.0, blur_wa.z) +
+	       linear_taps(uv, 4.0, blur_wa.w) +
+	       linear_taps(uv, 5.0, blur_wb.x) +
+	       linear_taps(uv, 6.0, blur_wb.y) +
+	       linear_taps(uv, 7.0, blur_wb.z) +
+	       linear_taps(uv, 8.0, blur_wb.w) +
+	       linear_taps(uv, 9.0, blur_wc.x) +
+	       linear_taps(uv, 10.0, blur_wc.y) +
+	       linear_taps(uv, 11.0, blur_wc.z) +
+	       linear_taps(uv, 12.0, blur_wc.w);
+}
+
 float4 PSBlur1(VertData v_in) : TARGET { return blur1(v_in.uv); }
 float4 PSBlur2(VertData v_in) : TARGET { return blur2(v_in.uv); }
 float4 PSBlur3(VertData v_in) : TARGET { return blur3(v_in.uv); }
 float4 PSBlur4(VertData v_in) : TARGET { return blur4(v_in.uv); }
 float4 PSBlur5(VertData v_in) : TARGET { return blur5(v_in.uv); }
 float4 PSBlur6(VertData v_in) : TARGET { return blur6(v_in.uv); }
+float4 PSBlur7(VertData v_in) : TARGET { return blur7(v_in.uv); }
+float4 PSBlur8(VertData v_in) : TARGET { return blur8(v_in.uv); }
+float4 PSBlur9(VertData v_in) : TARGET { return blur9(v_in.uv); }
+float4 PSBlur10(VertData v_in) : TARGET { return blur10(v_in.uv); }
+float4 PSBlur11(VertData v_in) : TARGET { return blur11(v_in.uv); }
+float4 PSBlur12(VertData v_in) : TARGET { return blur12(v_in.uv); }
+
+// A halving that filters first: four bilinear reads at +-blur_step in each
+// direction stand for a 4 x 4 Gaussian around the new texel, which keeps the
+// detail that a 2 x 2 average would fold back into the blur.
+float4 PSHalve(VertData v_in) : TARGET
+{
+	float2 s = blur_step;
+	return (read_image(v_in.uv - s) + read_image(v_in.uv + float2(s.x, -s.y)) +
+		read_image(v_in.uv + float2(-s.x, s.y)) + read_image(v_in.uv + s)) * 0.25;
+}
 
 float2 cell_base(float2 uv)
 {
@@ -202,13 +254,20 @@ float4 PSHatch(VertData v_in) : TARGET
 }
 
 technique Down { pass { vertex_shader = VSCanvas(v_in); pixel_shader = PSDown(v_in); } }
-technique Blur { pass { vertex_shader = VSCanvas(v_in); pixel_shader = PSBlur6(v_in); } }
+technique Blur { pass { vertex_shader = VSCanvas(v_in); pixel_shader = PSBlur(v_in); } }
 technique Blur1 { pass { vertex_shader = VSCanvas(v_in); pixel_shader = PSBlur1(v_in); } }
 technique Blur2 { pass { vertex_shader = VSCanvas(v_in); pixel_shader = PSBlur2(v_in); } }
 technique Blur3 { pass { vertex_shader = VSCanvas(v_in); pixel_shader = PSBlur3(v_in); } }
 technique Blur4 { pass { vertex_shader = VSCanvas(v_in); pixel_shader = PSBlur4(v_in); } }
 technique Blur5 { pass { vertex_shader = VSCanvas(v_in); pixel_shader = PSBlur5(v_in); } }
 technique Blur6 { pass { vertex_shader = VSCanvas(v_in); pixel_shader = PSBlur6(v_in); } }
+technique Blur7 { pass { vertex_shader = VSCanvas(v_in); pixel_shader = PSBlur7(v_in); } }
+technique Blur8 { pass { vertex_shader = VSCanvas(v_in); pixel_shader = PSBlur8(v_in); } }
+technique Blur9 { pass { vertex_shader = VSCanvas(v_in); pixel_shader = PSBlur9(v_in); } }
+technique Blur10 { pass { vertex_shader = VSCanvas(v_in); pixel_shader = PSBlur10(v_in); } }
+technique Blur11 { pass { vertex_shader = VSCanvas(v_in); pixel_shader = PSBlur11(v_in); } }
+technique Blur12 { pass { vertex_shader = VSCanvas(v_in); pixel_shader = PSBlur12(v_in); } }
+technique Halve { pass { vertex_shader = VSCanvas(v_in); pixel_shader = PSHalve(v_in); } }
 technique Reduce { pass { vertex_shader = VSCanvas(v_in); pixel_shader = PSReduce(v_in); } }
 technique ReducePoint { pass { vertex_shader = VSCanvas(v_in); pixel_shader = PSReducePoint(v_in); } }
 technique FinalBlur { pass { vertex_shader = VSCanvas(v_in); pixel_shader = PSFinalBlur(v_in); } }

@@ -118,29 +118,46 @@ bool place_composite(const ChainInput &input, FinalPassParams &params)
 	return true;
 }
 
-int blur_pairs(float sigma_l)
-{
-	const int pairs = (int)ceilf(2.0f * sigma_l);
-	return std::min(std::max(pairs, 1), 6);
-}
-
 BlurTaps blur_taps(float sigma_l)
 {
 	BlurTaps taps;
-	taps.pairs = blur_pairs(sigma_l);
+	taps.count = std::min(std::max((int)ceilf(3.5f * sigma_l), 1), 12);
 	const double k = -0.5 / ((double)sigma_l * sigma_l);
 	double total = 1.0;
-	for (int i = 0; i < taps.pairs; ++i) {
-		const double o1 = 2.0 * i + 1.0, o2 = 2.0 * i + 2.0;
-		const double w1 = exp(o1 * o1 * k), w2 = exp(o2 * o2 * k), w = w1 + w2;
-		taps.offset[i] = (float)(w > 0.0 ? (o1 * w1 + o2 * w2) / w : o1);
-		taps.weight[i] = (float)w;
-		total += 2.0 * w;
+	for (int i = 0; i < taps.count; ++i) {
+		const double o = i + 1.0;
+		taps.weight[i] = (float)exp(o * o * k);
+		total += 2.0 * taps.weight[i];
 	}
 	taps.center = (float)(1.0 / total);
-	for (int i = 0; i < taps.pairs; ++i)
+	for (int i = 0; i < taps.count; ++i)
 		taps.weight[i] = (float)(taps.weight[i] / total);
 	return taps;
+}
+
+BlurPlan plan_blur(float sigma_l, int levels)
+{
+	// Measured over a detailed picture against the blur in place: from 2.5
+	// texels on, at most two levels of 8 bits apart; at 2 texels, six.
+	constexpr float kHalveFrom = 2.5f, kHalveSigma = 0.9f;
+	BlurPlan plan;
+	plan.level = levels;
+	plan.sigma = sigma_l;
+	if (sigma_l < kHalveFrom || levels >= 6)
+		return plan;
+	// Taps at 0.5 and 1.5 texels on each side of the new texel's centre.
+	const double near = exp(-0.125 / (kHalveSigma * kHalveSigma));
+	const double far = exp(-1.125 / (kHalveSigma * kHalveSigma));
+	const double a = 0.5 * far / (near + far), b = 0.5 - a;
+	const double halve_variance = 2.0 * (b * 0.25 + a * 2.25);
+	// Reading a texture of half the resolution bilinearly at the texels of
+	// this level spreads by 3/4 texel squared.
+	const double rest = (double)sigma_l * sigma_l - halve_variance - 0.75;
+	plan.halve = true;
+	plan.level = levels + 1;
+	plan.halve_offset = (float)(0.5 + 2.0 * a);
+	plan.sigma = (float)(0.5 * sqrt(std::max(rest, 0.01)));
+	return plan;
 }
 
 TexelRect texels_over(const LevelGeometry &level, float x0, float y0, float x1, float y1, int pad)
@@ -251,7 +268,6 @@ bool run_passes(const ChainInput &in, FinalPassParams &params, bool &first_faile
 	const int L = in.levels;
 	const LevelGeometry capture = level_geometry(region, 0);
 	const LevelGeometry last = level_geometry(region, L);
-	const uint32_t wL = last.width, hL = last.height;
 
 	params.use_transform = in.emergency;
 	params.mosaic = in.mosaic;
@@ -261,27 +277,33 @@ bool run_passes(const ChainInput &in, FinalPassParams &params, bool &first_faile
 	// What the last level must hold: the texels the blur passes or the
 	// mosaic reduction read, worked out backwards from the composite.
 	const float sigma_l = level_sigma(in.sigma, L);
-	const int pairs = blur_pairs(sigma_l);
-	const int reach = 2 * pairs + 1; // texels a blur pass reads on each side
+	const BlurPlan plan = plan_blur(sigma_l, L);
+	const BlurTaps taps = blur_taps(plan.sigma);
+	const LevelGeometry blur_level = level_geometry(region, plan.level);
 	// Cells beyond the canvas are never seen: the grid covers only the
 	// board's part inside it, which also bounds its texture's size.
 	const MosaicGrid grid =
 	    mosaic_grid(std::max(in.bx0, region.valid_x0), std::max(in.by0, region.valid_y0),
 			std::min(in.bx1, region.valid_x1), std::min(in.by1, region.valid_y1), in.cell);
-	TexelRect blurred, across;
+	TexelRect shown, blurred, across, first;
 	TexelRect need[7];
 	if (in.mosaic) {
 		const float c = in.cell;
 		need[L] = texels_over(last, (float)grid.gx * c, (float)grid.gy * c, (float)(grid.gx + grid.nx) * c,
 				      (float)(grid.gy + grid.ny) * c, 1);
 	} else {
-		blurred = texels_over(last, in.bx0, in.by0, in.bx1, in.by1, 1);
-		across = grow(blurred, 0, reach, last);
-		need[L] = grow(across, reach, 0, last);
+		// shown: the texels of level L that the composite reads (for a
+		// blur one level down at level 0, it reads the smaller level).
+		shown = texels_over(last, in.bx0, in.by0, in.bx1, in.by1, 1);
+		blurred = !plan.halve ? shown
+			  : L > 0     ? to_level(shown, last, blur_level, 1)
+				      : texels_over(blur_level, in.bx0, in.by0, in.bx1, in.by1, 1);
+		across = grow(blurred, 0, taps.count, blur_level);
+		first = grow(across, taps.count, 0, blur_level);
+		need[L] = plan.halve ? to_level(first, blur_level, last, 2) : first;
 	}
 	for (int i = L; i > 0; --i)
 		need[i - 1] = to_level(need[i], level_geometry(region, i), level_geometry(region, i - 1), 1);
-
 	// Level 0: the render target itself when copying, else the redrawn
 	// capture in slot 0.
 	Source current;
@@ -360,41 +382,75 @@ bool run_passes(const ChainInput &in, FinalPassParams &params, bool &first_faile
 	}
 
 	// Half floats hold the blur's linear values without the sRGB decode of
-	// every texel of every bilinear read, which llvmpipe pays dearly for.
+	// every texel of every read, which llvmpipe pays dearly for.
 	const gs_color_format blur_format = format == GS_RGBA ? GS_RGBA16F : format;
+	if (plan.halve) {
+		gs_texrender_t *render = ensure_slot(pool, kSlotBlurHalved, blur_format);
+		vec2 step;
+		vec2_set(&step, plan.halve_offset / (float)current.geometry.width,
+			 plan.halve_offset / (float)current.geometry.height);
+		gs_effect_set_vec2(board_effect.blur_step, &step);
+		if (!draw_pass(render, blur_level, first, current, region, "Halve", in.space))
+			return false;
+		first_failed = false;
+		current = Source{gs_texrender_get_texture(render), blur_level};
+		if (!current.texture)
+			return false;
+	}
+
 	gs_texrender_t *across_render = ensure_slot(pool, kSlotBlurAcross, blur_format);
 	gs_texrender_t *down_render = ensure_slot(pool, kSlotBlurDown, blur_format);
 	if (!across_render)
 		return false;
-	const BlurTaps taps = blur_taps(sigma_l);
 	vec4 v;
-	vec4_set(&v, taps.weight[0], taps.weight[1], taps.weight[2], taps.weight[3]);
+	const float *w = taps.weight;
+	vec4_set(&v, w[0], w[1], w[2], w[3]);
 	gs_effect_set_vec4(board_effect.blur_wa, &v);
-	vec4_set(&v, taps.weight[4], taps.weight[5], taps.center, 0.0f);
+	vec4_set(&v, w[4], w[5], w[6], w[7]);
 	gs_effect_set_vec4(board_effect.blur_wb, &v);
-	vec4_set(&v, taps.offset[0], taps.offset[1], taps.offset[2], taps.offset[3]);
-	gs_effect_set_vec4(board_effect.blur_oa, &v);
-	vec4_set(&v, taps.offset[4], taps.offset[5], 0.0f, 0.0f);
-	gs_effect_set_vec4(board_effect.blur_ob, &v);
-	static const char *const techniques[] = {"Blur1", "Blur2", "Blur3", "Blur4", "Blur5", "Blur6"};
-	const char *technique = techniques[taps.pairs - 1];
+	vec4_set(&v, w[8], w[9], w[10], w[11]);
+	gs_effect_set_vec4(board_effect.blur_wc, &v);
+	gs_effect_set_float(board_effect.blur_center, taps.center);
+	static const char *const techniques[] = {"Blur1", "Blur2", "Blur3", "Blur4",  "Blur5",  "Blur6",
+						 "Blur7", "Blur8", "Blur9", "Blur10", "Blur11", "Blur12"};
+	// Where the canvas edge cuts the last texel of the blur's level, reads
+	// clamped to the edge weigh that texel bilinearly; a point read would
+	// take it whole.
+	auto on_grid = [&](float v, float origin) {
+		const float t = (v - origin) / blur_level.texel;
+		return t == floorf(t);
+	};
+	const bool aligned = on_grid(region.valid_x0, blur_level.ox) && on_grid(region.valid_x1, blur_level.ox) &&
+			     on_grid(region.valid_y0, blur_level.oy) && on_grid(region.valid_y1, blur_level.oy);
+	const char *technique = aligned ? techniques[taps.count - 1] : "Blur";
 
-	// Across: from level L (or the target) into slot 7, over the rows the
-	// second pass reads.
+	// Across: from the blur's level (or the target) into slot 7, over the
+	// rows the second pass reads.
 	vec2 step;
 	vec2_set(&step, 1.0f / (float)current.geometry.width, 0.0f);
 	gs_effect_set_vec2(board_effect.blur_step, &step);
-	if (!draw_pass(across_render, last, across, current, region, technique, in.space))
+	if (!draw_pass(across_render, blur_level, across, current, region, technique, in.space))
 		return false;
 	first_failed = false;
-	Source across_out{gs_texrender_get_texture(across_render), last};
-	vec2_set(&step, 0.0f, 1.0f / (float)hL);
+	Source across_out{gs_texrender_get_texture(across_render), blur_level};
+	vec2_set(&step, 0.0f, 1.0f / (float)blur_level.height);
 	gs_effect_set_vec2(board_effect.blur_step, &step);
-	if (!draw_pass(down_render, last, blurred, across_out, region, technique, in.space))
+	if (!draw_pass(down_render, blur_level, blurred, across_out, region, technique, in.space))
 		return false;
+	Source result{gs_texrender_get_texture(down_render), blur_level};
 
-	params.image = gs_texrender_get_texture(down_render);
-	const UvBox box = region_uv_clamp(region, wL, hL);
+	// A blur one level down goes back up to its own level by a bilinear
+	// read, so that the composite upsamples from the same level as before;
+	// at level 0 the composite's own read does that.
+	if (plan.halve && L > 0) {
+		gs_texrender_t *render = ensure_slot(pool, kSlotBlurUp, blur_format);
+		if (!draw_pass(render, last, shown, result, region, "Down", in.space))
+			return false;
+		result = Source{gs_texrender_get_texture(render), last};
+	}
+
+	params.image = result.texture;
+	const UvBox box = region_uv_clamp(region, result.geometry.width, result.geometry.height);
 	params.uv_min = box.min;
 	params.uv_max = box.max;
 	return true;

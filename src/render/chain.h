@@ -65,18 +65,30 @@ struct MosaicGrid {
 };
 MosaicGrid mosaic_grid(float bx0, float by0, float bx1, float by1, float cell);
 
-// Bilinear reads on each side of the blur: enough to reach 4 sigma, at most 6.
-int blur_pairs(float sigma_l);
-
-// One blur pass's reads: the centre and, for each bilinear read on either
-// side, its offset in texels and weight, normalized to sum to one.
+// One blur pass's point reads: the centre and `count` texels on either
+// side, enough to reach 3.5 sigma and at most 12 (where the Gaussian of 4
+// texels ends), weights normalized to sum to one. Ending at 3 sigma would
+// change dark edges by up to 3 levels of 8 bits.
 struct BlurTaps {
-	int pairs = 1;
+	int count = 1;
 	float center = 1.0f;
-	float offset[6] = {};
-	float weight[6] = {};
+	float weight[12] = {};
 };
 BlurTaps blur_taps(float sigma_l);
+
+// Where a blur of sigma_l texels of level `levels` runs. From 2.5 texels on
+// it runs one level down: a filtered halving (its two taps per side read
+// together at `halve_offset` texels) and a Gaussian of `sigma` texels of
+// the smaller level, which with the halving and the bilinear read back up
+// adds up to sigma_l. Below that, the picture would change by more than
+// two levels, so it blurs in place.
+struct BlurPlan {
+	bool halve = false;
+	int level = 0; // the level the Gaussian runs on
+	float halve_offset = 0.0f;
+	float sigma = 0.0f; // in texels of that level
+};
+BlurPlan plan_blur(float sigma_l, int levels);
 
 // A rectangle of texels [x0, x1) x [y0, y1).
 struct TexelRect {

@@ -13,7 +13,9 @@ enum PoolSlot : int {
 	kSlotItem8 = 10, // four scratch targets for redrawn items, 8 bits
 	kSlotItem16F = 14, // and four of half floats
 	kItemSlots = 4,
-	kPoolSlots = 18,
+	kSlotBlurHalved = 18, // a small blur's filtered halving, one level down
+	kSlotBlurUp = 19, // and its result brought back up to its level
+	kPoolSlots = 20,
 };
 
 // A board's texture renders, kept from frame to frame.
