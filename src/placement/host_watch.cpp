@@ -4,11 +4,11 @@ namespace {
 
 // What changes a scene's or group's list of items (libobs 32.2.2): adds
 // (obs_scene_add, a loaded item, a new group) report item_add; removals,
-// pruned removed sources and ungrouping report item_remove; moves into or
-// out of a group report refresh (obs_sceneitem_group_add_item and
-// _remove_item) or reorder (obs_scene_reorder_items2, which also moves
-// items between groups). Reorder also changes which of two items is met
-// first.
+// pruned removed sources and ungrouping report item_remove (connected on
+// its own, below); moves into or out of a group report refresh
+// (obs_sceneitem_group_add_item, _remove_item) or reorder
+// (obs_scene_reorder_items2 moves items between groups too). Reorder also
+// changes which of two items is met first.
 constexpr const char *kSceneSignals[] = {"item_add", "reorder", "refresh"};
 // A canvas reports a scene joining or leaving its list after the fact; the
 // host's own source_remove comes before the scene leaves the list.

@@ -17,6 +17,8 @@
 class HostWatch {
       public:
 	HostWatch() = default;
+	// No callback may outlive the object it counts in.
+	~HostWatch() { clear(); }
 	HostWatch(const HostWatch &) = delete;
 	HostWatch &operator=(const HostWatch &) = delete;
 

@@ -239,7 +239,7 @@ PlacementRegistry &placement_registry()
 {
 	// Function-local static: created on first use, safe against two
 	// threads arriving at once. Its destructor frees memory only; unload's
-	// clear() has already dropped the references.
+	// clear() has already dropped the references and the connections.
 	static PlacementRegistry registry;
 	return registry;
 }
