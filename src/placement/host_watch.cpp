@@ -13,8 +13,9 @@ constexpr const char *kSceneSignals[] = {"item_add", "reorder", "refresh"};
 // A canvas reports a scene joining or leaving its list after the fact; the
 // host's own source_remove comes before the scene leaves the list.
 constexpr const char *kCanvasSignals[] = {"source_add", "source_remove"};
-// New canvases, and sources coming and going (a scene created in a canvas,
-// a board source removed or destroyed). Over-reporting costs one scan.
+// New canvases, and sources coming and going (a scene made in the main
+// canvas, a board source removed or destroyed). Over-reporting costs one
+// scan.
 constexpr const char *kHostSignals[] = {"source_create", "source_destroy", "source_remove",
 					"canvas_create", "canvas_remove",  "canvas_destroy"};
 
