@@ -33,8 +33,8 @@ class HostWatch {
 	// A scan calls begin, then watch for each canvas and each scene or
 	// group before it walks it (the caller holds a reference to each),
 	// then end, which lets go of every scene and canvas the scan did not
-	// meet: no change in those can matter until a change in one it met
-	// brings them back.
+	// meet: no change in those can matter until a reported change brings
+	// them back into a scan.
 	void begin_scan();
 	void watch_canvas(obs_canvas_t *canvas);
 	void watch_scene(obs_source_t *scene_source);
