@@ -10,9 +10,12 @@
 // Measured: the module's own tick function run for 200 board records (one
 // per board source) from this thread, once per host video frame, a few
 // milliseconds into the frame so that the module's ticks on the graphics
-// thread are done; the first tick of each frame pays the scan. Also shown:
-// the host's own per-source tick times of the loaded module's boards,
-// summed (its source profiler, averaged over its last five seconds).
+// thread are done. Two runs of frames per set-up: one where nothing
+// changes (the held scan answers; once a second it is redone anyway), and
+// one where a filler item is added to or removed from a scene before each
+// frame's ticks (the first tick rescans). Also shown: the host's own
+// per-source tick times of the loaded module's boards, summed (its source
+// profiler, averaged over its last five seconds, which is one run).
 #include <obs.h>
 
 #include <algorithm>
@@ -131,23 +134,49 @@ double median(std::vector<double> values)
 	return values[values.size() / 2];
 }
 
-void run(size_t wanted_items, const std::vector<obs_source_t *> &boards, const std::vector<obs_source_t *> &patterns)
+double mean(const std::vector<double> &values)
 {
-	Setup setup = build(wanted_items, boards, patterns);
+	return values.empty() ? 0.0 : std::accumulate(values.begin(), values.end(), 0.0) / (double)values.size();
+}
 
-	// Records of our own for the same sources: the module's tick code
-	// without racing the loaded module's ticks of the real boards.
-	std::vector<std::unique_ptr<BlurBoard>> records;
-	for (obs_source_t *source : boards) {
-		records.push_back(std::make_unique<BlurBoard>());
-		records.back()->source = source;
+using Records = std::vector<std::unique_ptr<BlurBoard>>;
+
+struct Frames {
+	std::vector<double> all_us, first_us;
+	int discarded = 0; // a frame boundary fell inside the ticks
+	double host_us = 0.0;
+};
+
+// The loaded module's own ticks as the host timed them.
+double host_tick_sum(const std::vector<obs_source_t *> &boards)
+{
+	double sum = 0.0;
+	for (obs_source_t *board : boards) {
+		profiler_result_t result = {};
+		if (source_profiler_fill_result(board, &result))
+			sum += (double)result.tick_avg / 1000.0;
 	}
+	return sum;
+}
 
-	std::vector<double> all_us, first_us, warm_us, bare_us;
-	int discarded = 0;
+Frames tick_frames(const Setup &setup, Records &records, obs_source_t *filler, bool change_every_frame,
+		   const std::vector<obs_source_t *> &boards)
+{
+	Frames frames;
 	const float seconds = 1.0f / (float)harness::options().fps;
-	while ((int)all_us.size() < kFramesPerSetup) {
+	obs_sceneitem_t *extra = nullptr;
+	int changes = 0;
+	while ((int)frames.all_us.size() < kFramesPerSetup) {
 		const uint64_t frame = wait_next_frame();
+		if (change_every_frame) {
+			if (extra) {
+				obs_sceneitem_remove(extra);
+				extra = nullptr;
+			} else {
+				extra = obs_scene_add(setup.scenes[changes % setup.scenes.size()], filler);
+			}
+			++changes;
+		}
 		std::this_thread::sleep_for(std::chrono::milliseconds(5));
 		const Clock::time_point start = Clock::now();
 		board_tick(records[0].get(), seconds);
@@ -155,34 +184,76 @@ void run(size_t wanted_items, const std::vector<obs_source_t *> &boards, const s
 		for (size_t i = 1; i < records.size(); ++i)
 			board_tick(records[i].get(), seconds);
 		const Clock::time_point end = Clock::now();
-		// The same scan again at once, on warm caches.
-		placement_registry().clear();
-		board_tick(records[0].get(), seconds);
-		const Clock::time_point warm_end = Clock::now();
-		bare_walk(setup);
-		const Clock::time_point bare_end = Clock::now();
 		if (obs_get_video_frame_time() != frame) {
-			++discarded; // a frame boundary fell inside: two scans
+			++frames.discarded;
 			continue;
 		}
-		all_us.push_back(std::chrono::duration<double, std::micro>(end - start).count());
-		first_us.push_back(std::chrono::duration<double, std::micro>(after_first - start).count());
-		warm_us.push_back(std::chrono::duration<double, std::micro>(warm_end - end).count());
-		bare_us.push_back(std::chrono::duration<double, std::micro>(bare_end - warm_end).count());
+		frames.all_us.push_back(std::chrono::duration<double, std::micro>(end - start).count());
+		frames.first_us.push_back(std::chrono::duration<double, std::micro>(after_first - start).count());
 	}
+	frames.host_us = host_tick_sum(boards);
+	if (extra)
+		obs_sceneitem_remove(extra);
+	return frames;
+}
+
+// A source type that no scene item uses. A query for it rescans for that
+// type and finds nothing, so the board's query right after rescans as it
+// would after a change, with no other type's entries to drop first.
+obs_source_t *make_unplaced_source()
+{
+	static int data;
+	obs_source_info info = {};
+	info.id = "registry_bench_unplaced";
+	info.type = OBS_SOURCE_TYPE_INPUT;
+	info.get_name = [](void *) { return "unplaced"; };
+	info.create = [](obs_data_t *, obs_source_t *) -> void * { return &data; };
+	info.destroy = [](void *) {};
+	obs_register_source(&info);
+	return obs_source_create_private(info.id, "unplaced", nullptr);
+}
+
+void run(size_t wanted_items, const std::vector<obs_source_t *> &boards, const std::vector<obs_source_t *> &patterns,
+	 obs_source_t *unplaced)
+{
+	Setup setup = build(wanted_items, boards, patterns);
+
+	// Records of our own for the same sources: the module's tick code
+	// without racing the loaded module's ticks of the real boards.
+	Records records;
+	for (obs_source_t *source : boards) {
+		records.push_back(std::make_unique<BlurBoard>());
+		records.back()->source = source;
+	}
+	const float seconds = 1.0f / (float)harness::options().fps;
+
+	// The set-up's own changes are paid before the quiet frames start.
+	wait_next_frame();
+	board_tick(records[0].get(), seconds);
+	const Frames quiet = tick_frames(setup, records, patterns[0], false, boards);
+	const Frames changing = tick_frames(setup, records, patterns[0], true, boards);
 
 	// Minimums of back-to-back runs: what load from other programs cannot
-	// inflate, for telling our part of the scan from the host's walk.
-	double scan_min = 1e18, bare_min = 1e18;
+	// inflate. A query for another type makes the board's next query rescan
+	// at once; after clear() the scan also connects to every scene's
+	// signals again.
+	double scan_min = 1e18, fresh_min = 1e18, bare_min = 1e18;
 	for (int i = 0; i < kBackToBack; ++i) {
-		placement_registry().clear();
+		Placement other;
+		placement_registry().query(unplaced, other);
+		release_placement(other);
 		const Clock::time_point t0 = Clock::now();
 		board_tick(records[0].get(), seconds);
 		const Clock::time_point t1 = Clock::now();
 		bare_walk(setup);
 		const Clock::time_point t2 = Clock::now();
+		placement_registry().clear();
+		const Clock::time_point t3 = Clock::now();
+		board_tick(records[0].get(), seconds);
+		const Clock::time_point t4 = Clock::now();
 		scan_min = std::min(scan_min, std::chrono::duration<double, std::micro>(t1 - t0).count());
 		bare_min = std::min(bare_min, std::chrono::duration<double, std::micro>(t2 - t1).count());
+		fresh_min = std::min(fresh_min, std::chrono::duration<double, std::micro>(t4 - t3).count());
 	}
 
 	int placed_once = 0;
@@ -191,26 +262,13 @@ void run(size_t wanted_items, const std::vector<obs_source_t *> &boards, const s
 		release_placement(record->placement);
 	}
 
-	// The loaded module's own ticks as the host timed them.
-	double host_us = 0.0;
-	int host_boards = 0;
-	for (obs_source_t *board : boards) {
-		profiler_result_t result = {};
-		if (source_profiler_fill_result(board, &result)) {
-			host_us += (double)result.tick_avg / 1000.0;
-			++host_boards;
-		}
-	}
-
-	const double all = median(all_us);
-	const double mean = std::accumulate(all_us.begin(), all_us.end(), 0.0) / (double)all_us.size();
-	const double first = median(first_us);
-	std::printf("%7zu  %6zu  %9.1f  %9.1f  %9.1f  %9.1f  %9.1f  %8.1f  %8.1f  %9.1f  %9.1f  %9.1f  %9.1f  %9.1f  "
-		    "%3d/%d  %d\n",
-		    setup.items, all_us.size(), all, mean, *std::min_element(all_us.begin(), all_us.end()),
-		    *std::max_element(all_us.begin(), all_us.end()), first, all - first,
-		    1000.0 * all / (double)setup.items, median(warm_us), median(bare_us), scan_min, bare_min,
-		    host_boards ? host_us : 0.0, placed_once, kBoards, discarded);
+	const auto max_of = [](const std::vector<double> &v) { return *std::max_element(v.begin(), v.end()); };
+	std::printf("%7zu  %6zu  %9.1f  %9.1f  %9.1f  %9.1f  %9.1f  %9.1f  %9.1f  %9.1f  %9.1f  %9.1f  %9.1f  "
+		    "%9.1f  %3d/%d  %d/%d\n",
+		    setup.items, quiet.all_us.size(), median(quiet.all_us), mean(quiet.all_us), max_of(quiet.all_us),
+		    median(changing.all_us), mean(changing.all_us), median(changing.first_us), scan_min, fresh_min,
+		    bare_min, quiet.host_us, changing.host_us, 1000.0 * scan_min / (double)setup.items, placed_once,
+		    kBoards, quiet.discarded, changing.discarded);
 	std::fflush(stdout);
 
 	placement_registry().clear();
@@ -237,17 +295,23 @@ int main()
 	std::printf("registry_bench: %d boards over %d scenes (nested scenes and groups), host at %u fps, "
 		    "%d measured frames per set-up\n",
 		    kBoards, kScenes, options.fps, kFramesPerSetup);
-	std::printf("all = %d tick calls in one frame, the first of which scans (1st), ns/item = all / items; "
-		    "warm-scan = the scan run again right after, on warm caches; bare-walk = the host's enumeration "
-		    "of every scene and group with a type-id read per item; scan-min, bare-min = the least of %d "
-		    "back-to-back runs of each; host-sum = the loaded module's ticks as "
-		    "the host's source profiler timed them, summed over the boards; times in microseconds\n",
-		    kBoards, kBackToBack);
-	std::printf("%7s  %6s  %9s  %9s  %9s  %9s  %9s  %8s  %8s  %9s  %9s  %9s  %9s  %9s  %7s  %s\n", "items",
-		    "frames", "all(med)", "all(mean)", "all(min)", "all(max)", "1st(scan)", "other199", "ns/item",
-		    "warm-scan", "bare-walk", "scan-min", "bare-min", "host-sum", "placed", "discarded");
+	std::printf(
+	    "all = the %d tick calls of one frame; quiet = nothing changes (the held scan answers, redone "
+	    "once a second); change = a filler item added or removed before every frame's ticks, so the "
+	    "first (1st) rescans; scan-min = the least of %d back-to-back rescans; fresh-min = the same "
+	    "right after clear(), connecting to every scene's signals again; bare-min = the least of the "
+	    "host's enumeration of every scene and group with a type-id read per item; host = the loaded "
+	    "module's ticks as the host's source profiler timed them, summed over the boards, in each run; "
+	    "ns/item = scan-min / items; discarded = frames whose boundary fell inside the ticks (quiet/change); "
+	    "times in microseconds\n",
+	    kBoards, kBackToBack);
+	std::printf("%7s  %6s  %9s  %9s  %9s  %9s  %9s  %9s  %9s  %9s  %9s  %9s  %9s  %9s  %7s  %s\n", "items",
+		    "frames", "quiet-med", "quiet-mean", "quiet-max", "chg-med", "chg-mean", "chg-1st", "scan-min",
+		    "fresh-min", "bare-min", "host-quiet", "host-chg", "ns/item", "placed", "discarded");
+	obs_source_t *unplaced = make_unplaced_source();
 	for (size_t items : {2500u, 5000u, 10000u})
-		run(items, boards, patterns);
+		run(items, boards, patterns, unplaced);
+	obs_source_release(unplaced);
 
 	for (obs_source_t *source : boards) {
 		obs_source_remove(source);

@@ -47,6 +47,8 @@ const char *kind_name(Kind kind)
 		return "settings";
 	case Kind::WeakSource:
 		return "weak source";
+	case Kind::WeakCanvas:
+		return "weak canvas";
 	}
 	return "?";
 }

@@ -12,7 +12,7 @@
 
 namespace refs {
 
-enum class Kind : uint8_t { Source, Scene, Item, Canvas, Data, WeakSource };
+enum class Kind : uint8_t { Source, Scene, Item, Canvas, Data, WeakSource, WeakCanvas };
 
 #ifdef MISTPANE_REF_AUDIT
 void note(Kind kind, const void *object, int delta);
@@ -88,6 +88,20 @@ inline obs_canvas_t *canvas_get_ref(obs_canvas_t *canvas)
 		note(Kind::Canvas, ref, 1);
 	return ref;
 }
+inline obs_weak_canvas_t *get_weak_canvas(obs_canvas_t *canvas)
+{
+	obs_weak_canvas_t *weak = obs_canvas_get_weak_canvas(canvas);
+	if (weak)
+		note(Kind::WeakCanvas, weak, 1);
+	return weak;
+}
+inline obs_canvas_t *weak_get_canvas(obs_weak_canvas_t *weak)
+{
+	obs_canvas_t *ref = obs_weak_canvas_get_canvas(weak);
+	if (ref)
+		note(Kind::Canvas, ref, 1);
+	return ref;
+}
 inline obs_data_t *data_create()
 {
 	obs_data_t *data = obs_data_create();
@@ -126,6 +140,12 @@ inline void canvas_release(obs_canvas_t *canvas)
 	if (canvas)
 		note(Kind::Canvas, canvas, -1);
 	obs_canvas_release(canvas);
+}
+inline void weak_canvas_release(obs_weak_canvas_t *weak)
+{
+	if (weak)
+		note(Kind::WeakCanvas, weak, -1);
+	obs_weak_canvas_release(weak);
 }
 inline void data_release(obs_data_t *data)
 {
@@ -168,4 +188,5 @@ using WeakSourceRef = OBSRefAutoRelease<obs_weak_source_t *, refs::weak_release>
 using SceneRef = OBSRefAutoRelease<obs_scene_t *, refs::scene_release>;
 using SceneItemRef = OBSRefAutoRelease<obs_sceneitem_t *, refs::item_release>;
 using CanvasRef = OBSRefAutoRelease<obs_canvas_t *, refs::canvas_release>;
+using WeakCanvasRef = OBSRefAutoRelease<obs_weak_canvas_t *, refs::weak_canvas_release>;
 using DataRef = OBSRefAutoRelease<obs_data_t *, refs::data_release>;

@@ -114,8 +114,11 @@ bool visit_root_scene(void *param, obs_source_t *scene_source)
 	return true;
 }
 
-void scan_placements(const char *type_id, Entries &output)
+void scan_placements(const char *type_id, Entries &output, HostWatch &watch)
 {
+	// Each canvas, scene and group is watched before it is walked, so that
+	// a change after its walk is reported.
+	watch.begin_scan();
 	PlacementScan scan;
 	scan.type_id = type_id;
 	scan.output = &output;
@@ -134,6 +137,7 @@ void scan_placements(const char *type_id, Entries &output)
 			seen = seen || done == canvas;
 		if (!seen) {
 			walked.push_back(canvas);
+			watch.watch_canvas(canvas);
 			obs_canvas_enum_scenes(canvas, visit_root_scene, &scan);
 		}
 		canvas = nullptr;
@@ -145,6 +149,7 @@ void scan_placements(const char *type_id, Entries &output)
 			scan.pending_scenes.pop_back();
 			scan.current_scene = scene;
 			scan.current_group = nullptr;
+			watch.watch_scene(obs_scene_get_source(scene));
 			obs_scene_enum_items(scene, scene_item_step, &scan);
 		}
 		while (!scan.pending_groups.empty()) {
@@ -152,6 +157,7 @@ void scan_placements(const char *type_id, Entries &output)
 			scan.pending_groups.pop_back();
 			scan.current_scene = pending.scene;
 			scan.current_group = pending.group;
+			watch.watch_scene(obs_sceneitem_get_source(pending.group));
 			obs_sceneitem_group_enum_items(pending.group, group_item_step, &scan);
 			// pending releases the item, then the scene.
 		}
@@ -159,8 +165,16 @@ void scan_placements(const char *type_id, Entries &output)
 
 	scan.current_scene = nullptr;
 	scan.current_group = nullptr;
+	watch.end_scan();
 	// scan.held releases every visited scene as the scan goes away.
 }
+
+// A full rescan this often whatever the signals say, for a change that no
+// signal reports in time: ungrouping announces itself before it moves the
+// items (the rescan of the frame after may still be early), and a host
+// may change an item list without a signal. One scan a second costs a few
+// percent of what a scan every frame did.
+constexpr uint64_t kRescanEveryNs = 1000000000;
 
 } // namespace
 
@@ -170,11 +184,16 @@ void PlacementRegistry::query(obs_source_t *board_source, Placement &placement)
 	const uint64_t frame_time = obs_get_video_frame_time();
 
 	std::lock_guard<std::mutex> lock(mutex_);
-	if (!has_scan_ || scan_frame_time_ != frame_time || scan_type_id_ != (type_id ? type_id : "")) {
+	if (needs_scan(type_id, frame_time)) {
+		// Read before the walk: a change reported while it runs leaves
+		// the count ahead of the scan's, so the next frame scans again.
+		const uint64_t generation = watch_.generation();
+		rescan_next_frame_ = watch_.take_unsettled();
 		drop_entries();
-		scan_placements(type_id, entries_);
+		scan_placements(type_id, entries_, watch_);
 		has_scan_ = true;
 		scan_frame_time_ = frame_time;
+		scan_generation_ = generation;
 		scan_type_id_ = type_id ? type_id : "";
 	}
 
@@ -191,11 +210,24 @@ void PlacementRegistry::query(obs_source_t *board_source, Placement &placement)
 		placement.group = refs::weak_addref(entry.group);
 }
 
+bool PlacementRegistry::needs_scan(const char *type_id, uint64_t frame_time) const
+{
+	if (!has_scan_ || scan_type_id_ != (type_id ? type_id : ""))
+		return true;
+	// Every board of a frame sees the same scan.
+	if (frame_time == scan_frame_time_)
+		return false;
+	return rescan_next_frame_ || watch_.generation() != scan_generation_ ||
+	       frame_time - scan_frame_time_ >= kRescanEveryNs;
+}
+
 void PlacementRegistry::clear()
 {
 	std::lock_guard<std::mutex> lock(mutex_);
 	drop_entries();
+	watch_.clear();
 	has_scan_ = false;
+	rescan_next_frame_ = false;
 }
 
 void PlacementRegistry::drop_entries()
@@ -207,7 +239,7 @@ PlacementRegistry &placement_registry()
 {
 	// Function-local static: created on first use, safe against two
 	// threads arriving at once. Its destructor frees memory only; unload's
-	// clear() has already dropped the references.
+	// clear() has already dropped the references and the connections.
 	static PlacementRegistry registry;
 	return registry;
 }
