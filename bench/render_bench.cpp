@@ -468,7 +468,7 @@ int main(int argc, char **argv)
 	bool quick = false;
 	std::string only;
 	int rounds = 0;
-	std::vector<double> radii = {1, 2, 3, 4, 5, 7, 10, 20, 50, 100, 500};
+	std::vector<double> radii = {1, 2, 3, 4, 5, 7, 8, 10, 20, 50, 100, 500};
 	for (int i = 1; i < argc; ++i) {
 		if (std::strcmp(argv[i], "--quick") == 0)
 			quick = true;
