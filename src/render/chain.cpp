@@ -416,8 +416,8 @@ bool run_passes(const ChainInput &in, FinalPassParams &params, bool &first_faile
 	// Where the canvas edge cuts the last texel of the blur's level, reads
 	// clamped to the edge weigh that texel bilinearly; a point read would
 	// take it whole.
-	auto on_grid = [&](float v, float origin) {
-		const float t = (v - origin) / blur_level.texel;
+	auto on_grid = [&](float edge, float origin) {
+		const float t = (edge - origin) / blur_level.texel;
 		return t == floorf(t);
 	};
 	const bool aligned = on_grid(region.valid_x0, blur_level.ox) && on_grid(region.valid_x1, blur_level.ox) &&
