@@ -22,136 +22,104 @@ inline void note(Kind, const void *, int)
 }
 #endif
 
+// A reference just taken (or null), counted when there is one.
+template <typename T>
+inline T *taken(Kind kind, T *ref)
+{
+	if (ref)
+		note(kind, ref, 1);
+	return ref;
+}
+
 // Takes: each returns a new reference (or null) that the caller owns.
 inline obs_source_t *source_get_ref(obs_source_t *source)
 {
-	obs_source_t *ref = obs_source_get_ref(source);
-	if (ref)
-		note(Kind::Source, ref, 1);
-	return ref;
+	return taken(Kind::Source, obs_source_get_ref(source));
 }
 inline obs_source_t *weak_get_source(obs_weak_source_t *weak)
 {
-	obs_source_t *ref = obs_weak_source_get_source(weak);
-	if (ref)
-		note(Kind::Source, ref, 1);
-	return ref;
+	return taken(Kind::Source, obs_weak_source_get_source(weak));
 }
 inline obs_source_t *transition_get_source(obs_source_t *transition, obs_transition_target target)
 {
-	obs_source_t *ref = obs_transition_get_source(transition, target);
-	if (ref)
-		note(Kind::Source, ref, 1);
-	return ref;
+	return taken(Kind::Source, obs_transition_get_source(transition, target));
 }
 inline obs_weak_source_t *get_weak_source(obs_source_t *source)
 {
-	obs_weak_source_t *weak = obs_source_get_weak_source(source);
-	if (weak)
-		note(Kind::WeakSource, weak, 1);
-	return weak;
+	return taken(Kind::WeakSource, obs_source_get_weak_source(source));
 }
 inline obs_weak_source_t *weak_addref(obs_weak_source_t *weak)
 {
-	if (weak) {
+	if (weak)
 		obs_weak_source_addref(weak);
-		note(Kind::WeakSource, weak, 1);
-	}
-	return weak;
+	return taken(Kind::WeakSource, weak);
 }
 inline obs_scene_t *scene_get_ref(obs_scene_t *scene)
 {
-	obs_scene_t *ref = obs_scene_get_ref(scene);
-	if (ref)
-		note(Kind::Scene, ref, 1);
-	return ref;
+	return taken(Kind::Scene, obs_scene_get_ref(scene));
 }
 inline obs_sceneitem_t *item_addref(obs_sceneitem_t *item)
 {
-	if (item) {
+	if (item)
 		obs_sceneitem_addref(item);
-		note(Kind::Item, item, 1);
-	}
-	return item;
+	return taken(Kind::Item, item);
 }
 inline obs_canvas_t *main_canvas()
 {
-	obs_canvas_t *ref = obs_get_main_canvas();
-	if (ref)
-		note(Kind::Canvas, ref, 1);
-	return ref;
+	return taken(Kind::Canvas, obs_get_main_canvas());
 }
 inline obs_canvas_t *canvas_get_ref(obs_canvas_t *canvas)
 {
-	obs_canvas_t *ref = obs_canvas_get_ref(canvas);
-	if (ref)
-		note(Kind::Canvas, ref, 1);
-	return ref;
+	return taken(Kind::Canvas, obs_canvas_get_ref(canvas));
 }
 inline obs_weak_canvas_t *get_weak_canvas(obs_canvas_t *canvas)
 {
-	obs_weak_canvas_t *weak = obs_canvas_get_weak_canvas(canvas);
-	if (weak)
-		note(Kind::WeakCanvas, weak, 1);
-	return weak;
+	return taken(Kind::WeakCanvas, obs_canvas_get_weak_canvas(canvas));
 }
 inline obs_canvas_t *weak_get_canvas(obs_weak_canvas_t *weak)
 {
-	obs_canvas_t *ref = obs_weak_canvas_get_canvas(weak);
-	if (ref)
-		note(Kind::Canvas, ref, 1);
-	return ref;
+	return taken(Kind::Canvas, obs_weak_canvas_get_canvas(weak));
 }
 inline obs_data_t *data_create()
 {
-	obs_data_t *data = obs_data_create();
-	if (data)
-		note(Kind::Data, data, 1);
-	return data;
+	return taken(Kind::Data, obs_data_create());
 }
 
 // Releases, the counterparts of the takes above; null is allowed.
+template <typename T, void (*host_release)(T *)>
+inline void given_back(Kind kind, T *ref)
+{
+	if (ref)
+		note(kind, ref, -1);
+	host_release(ref);
+}
 inline void source_release(obs_source_t *source)
 {
-	if (source)
-		note(Kind::Source, source, -1);
-	obs_source_release(source);
+	given_back<obs_source_t, obs_source_release>(Kind::Source, source);
 }
 inline void weak_release(obs_weak_source_t *weak)
 {
-	if (weak)
-		note(Kind::WeakSource, weak, -1);
-	obs_weak_source_release(weak);
+	given_back<obs_weak_source_t, obs_weak_source_release>(Kind::WeakSource, weak);
 }
 inline void scene_release(obs_scene_t *scene)
 {
-	if (scene)
-		note(Kind::Scene, scene, -1);
-	obs_scene_release(scene);
+	given_back<obs_scene_t, obs_scene_release>(Kind::Scene, scene);
 }
 inline void item_release(obs_sceneitem_t *item)
 {
-	if (item)
-		note(Kind::Item, item, -1);
-	obs_sceneitem_release(item);
+	given_back<obs_sceneitem_t, obs_sceneitem_release>(Kind::Item, item);
 }
 inline void canvas_release(obs_canvas_t *canvas)
 {
-	if (canvas)
-		note(Kind::Canvas, canvas, -1);
-	obs_canvas_release(canvas);
+	given_back<obs_canvas_t, obs_canvas_release>(Kind::Canvas, canvas);
 }
 inline void weak_canvas_release(obs_weak_canvas_t *weak)
 {
-	if (weak)
-		note(Kind::WeakCanvas, weak, -1);
-	obs_weak_canvas_release(weak);
+	given_back<obs_weak_canvas_t, obs_weak_canvas_release>(Kind::WeakCanvas, weak);
 }
 inline void data_release(obs_data_t *data)
 {
-	if (data)
-		note(Kind::Data, data, -1);
-	obs_data_release(data);
+	given_back<obs_data_t, obs_data_release>(Kind::Data, data);
 }
 
 #ifdef MISTPANE_REF_AUDIT

@@ -1,7 +1,5 @@
 #include "render/beneath_scan.h"
 
-#include <graphics/vec3.h>
-
 #include "module/host_refs.h"
 #include "render/item_geometry.h"
 
@@ -43,12 +41,7 @@ void store_group(BeneathScan &scan, obs_sceneitem_t *item)
 	    compute_item_geometry(item, obs_source_get_width(group), obs_source_get_height(group));
 	matrix4 draw;
 	obs_sceneitem_get_draw_transform(item, &draw);
-	matrix4 identity;
-	matrix4_identity(&identity);
-	vec3 shift;
-	vec3_set(&shift, -(float)geometry.crop.left, -(float)geometry.crop.top, 0.0f);
-	matrix4_translate3v(&scan.group_transform, &identity, &shift);
-	matrix4_mul(&scan.group_transform, &scan.group_transform, &draw);
+	scan.group_transform = board_to_canvas(draw, geometry.crop);
 	scan.board_clipped = drawn_through_texture(item, geometry.crop);
 }
 

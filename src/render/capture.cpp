@@ -31,17 +31,6 @@ gs_color_format chain_format_for(gs_color_space space)
 	}
 }
 
-matrix4 board_to_canvas(const matrix4 &board_transform, const obs_sceneitem_crop &crop)
-{
-	matrix4 identity, m;
-	matrix4_identity(&identity);
-	vec3 shift;
-	vec3_set(&shift, -(float)crop.left, -(float)crop.top, 0.0f);
-	matrix4_translate3v(&m, &identity, &shift);
-	matrix4_mul(&m, &m, &board_transform);
-	return m;
-}
-
 bool visible_bounding_box(const matrix4 &m, const obs_sceneitem_crop &crop, uint32_t bw, uint32_t bh, CanvasBox &box)
 {
 	const float left = (float)crop.left, top = (float)crop.top;
@@ -63,19 +52,26 @@ bool visible_bounding_box(const matrix4 &m, const obs_sceneitem_crop &crop, uint
 	return true;
 }
 
+namespace {
+
+// The viewport spans the whole target, whose format the chain can read.
+bool whole_target_in_chain_format(const TargetView &view, gs_color_format chain_format)
+{
+	if (view.viewport.x != 0 || view.viewport.y != 0 || view.viewport.cx != (int)view.width ||
+	    view.viewport.cy != (int)view.height)
+		return false;
+	return chain_format == GS_RGBA16F ? view.format == GS_RGBA16F
+					  : (view.format == GS_RGBA || view.format == GS_BGRA);
+}
+
+} // namespace
+
 bool target_shows_canvas(const TargetView &view, uint32_t canvas_width, uint32_t canvas_height,
 			 gs_color_format chain_format, const matrix4 &board_transform)
 {
-	if (!view.has_target)
+	if (!view.has_target || view.width != canvas_width || view.height != canvas_height)
 		return false;
-	if (view.width != canvas_width || view.height != canvas_height)
-		return false;
-	if (view.viewport.x != 0 || view.viewport.y != 0 || view.viewport.cx != (int)canvas_width ||
-	    view.viewport.cy != (int)canvas_height)
-		return false;
-	const bool format_ok =
-	    chain_format == GS_RGBA16F ? view.format == GS_RGBA16F : (view.format == GS_RGBA || view.format == GS_BGRA);
-	if (!format_ok)
+	if (!whole_target_in_chain_format(view, chain_format))
 		return false;
 	for (int i = 0; i < 4; ++i) {
 		const float *a = (&view.world.x)[i].ptr;
@@ -139,10 +135,6 @@ void warn_clipped_cover(BlurBoard *board, bool emergency, bool clipped)
 		    name ? name : "");
 }
 
-} // namespace
-
-namespace {
-
 CaptureResult failed(CoverCause cause)
 {
 	return {CaptureOutcome::Failed, cause};
@@ -179,11 +171,7 @@ bool live_canvas_view(const TargetView &view, gs_color_format chain_format, uint
 	if (!view.main_canvas &&
 	    !(!placed && view.canvas_sized && (board_width < view.width || board_height < view.height)))
 		return false;
-	if (view.viewport.x != 0 || view.viewport.y != 0 || view.viewport.cx != (int)view.width ||
-	    view.viewport.cy != (int)view.height)
-		return false;
-	return chain_format == GS_RGBA16F ? view.format == GS_RGBA16F
-					  : (view.format == GS_RGBA || view.format == GS_BGRA);
+	return whole_target_in_chain_format(view, chain_format);
 }
 
 CaptureResult capture_and_chain(BlurBoard *board, const DrawSnapshot &snap, const TargetView &view, bool placed,

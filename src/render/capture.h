@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "render/cover.h"
+#include "render/item_geometry.h"
 
 struct BlurBoard;
 struct DrawSnapshot;
@@ -13,10 +14,6 @@ struct FinalPassParams;
 
 // Texture format of the chain for the colour space being drawn.
 gs_color_format chain_format_for(gs_color_space space);
-
-// Maps a board pixel to its canvas position: the crop, then the item's
-// draw transform.
-matrix4 board_to_canvas(const matrix4 &board_transform, const obs_sceneitem_crop &crop);
 
 struct CanvasBox {
 	float x0 = 0, y0 = 0, x1 = 0, y1 = 0;

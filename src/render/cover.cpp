@@ -95,15 +95,10 @@ void draw_hatch(BlurBoard *board)
 void draw_failure_cover(BlurBoard *board, CoverCause cause, const FinalPassParams &params)
 {
 	log_cause_once(board, cause);
-	if (!params.use_transform) {
+	if (!push_canvas_transform(params)) {
 		draw_hatch(board);
 		return;
 	}
-	gs_matrix_push();
-	if (params.reset_transform)
-		gs_matrix_identity();
-	else
-		gs_matrix_mul(&params.transform);
 	draw_opaque(params.quad_width, params.quad_height);
 	gs_matrix_pop();
 }

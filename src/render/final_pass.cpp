@@ -2,6 +2,18 @@
 
 #include "render/board_effect.h"
 
+bool push_canvas_transform(const FinalPassParams &params)
+{
+	if (!params.use_transform)
+		return false;
+	gs_matrix_push();
+	if (params.reset_transform)
+		gs_matrix_identity();
+	else
+		gs_matrix_mul(&params.transform);
+	return true;
+}
+
 void draw_final_composite(const FinalPassParams &params)
 {
 	BoardEffect &fx = board_effect;
@@ -38,16 +50,10 @@ void draw_final_composite(const FinalPassParams &params)
 	gs_enable_blending(false);
 	const bool previous_srgb = gs_framebuffer_srgb_enabled();
 	gs_enable_framebuffer_srgb(true);
-	if (params.use_transform) {
-		gs_matrix_push();
-		if (params.reset_transform)
-			gs_matrix_identity();
-		else
-			gs_matrix_mul(&params.transform);
-	}
+	const bool pushed = push_canvas_transform(params);
 	while (gs_effect_loop(fx.effect, technique))
 		gs_draw_quadf(nullptr, 0, params.quad_width, params.quad_height);
-	if (params.use_transform)
+	if (pushed)
 		gs_matrix_pop();
 	gs_enable_framebuffer_srgb(previous_srgb);
 	gs_blend_state_pop();

@@ -30,5 +30,9 @@ struct FinalPassParams {
 	float feather = 0.0f;
 };
 
+// With use_transform, pushes the world matrix and puts the quad over the
+// whole canvas; the caller pops it (gs_matrix_pop) when this returns true.
+bool push_canvas_transform(const FinalPassParams &params);
+
 // Draws the composite over the board's quad (or the whole canvas).
 void draw_final_composite(const FinalPassParams &params);

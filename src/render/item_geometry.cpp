@@ -163,3 +163,14 @@ vec3 map_local_point(const matrix4 &transform, float x, float y)
 	vec3_transform(&point, &point, &transform);
 	return point;
 }
+
+matrix4 board_to_canvas(const matrix4 &board_transform, const obs_sceneitem_crop &crop)
+{
+	matrix4 identity, m;
+	matrix4_identity(&identity);
+	vec3 shift;
+	vec3_set(&shift, -(float)crop.left, -(float)crop.top, 0.0f);
+	matrix4_translate3v(&m, &identity, &shift);
+	matrix4_mul(&m, &m, &board_transform);
+	return m;
+}

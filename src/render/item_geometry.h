@@ -31,3 +31,7 @@ ItemGeometry compute_item_geometry(obs_sceneitem_t *item, uint32_t width, uint32
 
 // (x, y, 0) through the transform.
 vec3 map_local_point(const matrix4 &transform, float x, float y);
+
+// Maps a pixel of an item's source to its canvas position: the crop, then
+// the item's draw transform.
+matrix4 board_to_canvas(const matrix4 &board_transform, const obs_sceneitem_crop &crop);
