@@ -23,6 +23,7 @@ void board_tick(BlurBoard *board, float seconds)
 	const uint32_t count = placement.count;
 	const PlacementStatus status = status_from_count(count);
 
+	bool warn_shared = false;
 	{
 		std::lock_guard<std::mutex> lock(board->mutex);
 		const float target = board->enabled.load() ? board->strength : 0.0f;
@@ -32,21 +33,18 @@ void board_tick(BlurBoard *board, float seconds)
 		// reads it without the lock.
 		std::swap(board->placement, placement);
 		board->placement_status.store(status);
+		// Warned once each time the board becomes shared.
+		warn_shared = status == PlacementStatus::Shared && !board->shared_warned;
+		board->shared_warned = status == PlacementStatus::Shared;
 	}
 	// The previous placement's weak references go outside the lock.
 	release_placement(placement);
 
-	if (status == PlacementStatus::Shared) {
-		if (!board->shared_warned) {
-			log_message(LOG_WARNING,
-				    "board '%s' is used by %d scene items; it is switched off because OBS does not say "
-				    "which one is being drawn. Add a separate board to each scene.",
-				    obs_source_get_name(board->source), (int)count);
-			board->shared_warned = true;
-		}
-	} else {
-		board->shared_warned = false;
-	}
+	if (warn_shared)
+		log_message(LOG_WARNING,
+			    "board '%s' is used by %d scene items; it is switched off because OBS does not say "
+			    "which one is being drawn. Add a separate board to each scene.",
+			    obs_source_get_name(board->source), (int)count);
 
 	if (profiling_is_enabled())
 		profiling_report_step(board, seconds);
