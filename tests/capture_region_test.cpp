@@ -140,24 +140,34 @@ TEST(Reach, BlurTapsSumToOneAndKeepSigma)
 	}
 }
 
-TEST(Reach, MosaicCellsGrowWithTheSquareOfTheLevel)
+TEST(Reach, MosaicCellsGrowWithTheSquareOfTheLevelAndAreLowPassedFirst)
 {
-	Reach full = mosaic_reach(0, 0, 100, 100, false, 24.0f, 6.0f, 1.0f, 1920, 1080);
-	EXPECT_FLOAT_EQ(full.cell, 24.0f);
-	EXPECT_EQ(full.levels, 2);
-	Reach half = mosaic_reach(0, 0, 100, 100, false, 24.0f, 6.0f, 0.5f, 1920, 1080);
-	EXPECT_FLOAT_EQ(half.cell, 6.75f);
-	EXPECT_EQ(half.levels, 0);
-	Reach start = mosaic_reach(0, 0, 100, 100, false, 24.0f, 6.0f, 0.001f, 1920, 1080);
-	EXPECT_NEAR(start.cell, 1.0f, 1e-4f);
-	EXPECT_EQ(start.levels, 0);
-	EXPECT_TRUE(start.ok);
-	// The region is the box widened to whole cells from the canvas origin.
+	// size, level: cell, the low-pass sigma (half the cell, at least 6,
+	// never more than the cell less one pixel), levels (the deeper of where
+	// the cells span 4 to 8 texels and where the low-pass is 2 to 4).
+	struct Case {
+		float size, level, cell, sigma;
+		int levels;
+	};
+	for (const Case c :
+	     {Case{24, 1, 24, 11.5f, 2}, Case{24, 0.5f, 6.75f, 5.75f, 1}, Case{8, 1, 8, 6, 1}, Case{13, 1, 13, 6, 1},
+	      Case{64, 1, 64, 31.5f, 4}, Case{3, 1, 3, 2, 0}, Case{24, 0.001f, 1.000023f, 0.000023f, 0}}) {
+		SCOPED_TRACE(testing::Message() << "size " << c.size << " level " << c.level);
+		const Reach r = mosaic_reach(0, 0, 100, 100, false, c.size, 6.0f, c.level, 1920, 1080);
+		EXPECT_TRUE(r.ok);
+		EXPECT_NEAR(r.cell, c.cell, 1e-4f);
+		EXPECT_NEAR(r.sigma, c.sigma, 1e-4f);
+		EXPECT_EQ(r.levels, c.levels);
+	}
+	// The region is the box widened to whole cells from the canvas origin,
+	// then by what the low-pass reads: 3.5 sigma and four texels of the
+	// last level.
 	Reach r = mosaic_reach(30, 50, 130, 70, false, 24.0f, 6.0f, 1.0f, 1920, 1080);
-	EXPECT_FLOAT_EQ(r.rx0, 24.0f);
-	EXPECT_FLOAT_EQ(r.ry0, 48.0f);
-	EXPECT_FLOAT_EQ(r.rx1, 144.0f);
-	EXPECT_FLOAT_EQ(r.ry1, 72.0f);
+	const float margin = 41.0f + 16.0f;
+	EXPECT_FLOAT_EQ(r.rx0, 24.0f - margin);
+	EXPECT_FLOAT_EQ(r.ry0, 48.0f - margin);
+	EXPECT_FLOAT_EQ(r.rx1, 144.0f + margin);
+	EXPECT_FLOAT_EQ(r.ry1, 72.0f + margin);
 }
 
 TEST(Reach, EmergencyCellsFollowTheShorterCanvasSide)

@@ -82,7 +82,7 @@ TEST(Hatch, SharedBoardDrawsBandsOfTwentyFourBoardPixels)
 	// The emergency cover needs no item: the whole canvas is a mosaic.
 	s.stage.update(R"({"emergency": true, "emergency_size": 10})");
 	const harness::Image cover = harness::settled_frame(3);
-	const rt::CellCheck check = rt::check_cells(cover, picture, {0, 0, 640, 360}, 36);
+	const rt::CellCheck check = rt::check_cells(cover, picture, {0, 0, 640, 360}, 36, 17.5f);
 	EXPECT_EQ(check.cells, 17 * 10);
 	EXPECT_EQ(check.mixed, 0);
 	EXPECT_EQ(rt::method_of(s.stage.board), CaptureMethod::Copy);

@@ -36,7 +36,7 @@ std::string text(const char *key)
 	return out;
 }
 
-enum class Kind { Info, List, Float, Int, Bool };
+enum class Kind { Info, Warning, List, Float, Int, Bool };
 
 struct Expected {
 	const char *key;
@@ -54,8 +54,10 @@ const std::vector<Expected> kList = {
     {"mode", Kind::List, "Mode", 0, 0, 0, "", "Mode.Desc"},
     {"blur_radius", Kind::Float, "BlurRadius", 0, 200, 0.5, " px", "BlurRadius.Desc"},
     {"blur_radius_note", Kind::Info, "BlurRadius.Desc", 0, 0, 0, "", nullptr},
+    {"blur_radius_warning", Kind::Warning, "BlurRadius.Warning", 0, 0, 0, "", nullptr},
     {"mosaic_size", Kind::Float, "MosaicSize", 2, 200, 1, " px", "MosaicSize.Desc"},
     {"mosaic_size_note", Kind::Info, "MosaicSize.Desc", 0, 0, 0, "", nullptr},
+    {"mosaic_size_warning", Kind::Warning, "MosaicSize.Warning", 0, 0, 0, "", nullptr},
     {"shape", Kind::List, "Shape", 0, 0, 0, "", "Shape.Desc"},
     {"feather", Kind::Float, "Feather", 0, 300, 1, " px", "Feather.Desc"},
     {"feather_note", Kind::Info, "Feather.Desc", 0, 0, 0, "", nullptr},
@@ -116,6 +118,11 @@ void expect_control(obs_property_t *p, const Expected &e)
 		ASSERT_EQ(obs_property_get_type(p), OBS_PROPERTY_TEXT);
 		EXPECT_EQ(obs_property_text_type(p), OBS_TEXT_INFO);
 		EXPECT_EQ(obs_property_text_info_type(p), OBS_TEXT_INFO_NORMAL);
+		break;
+	case Kind::Warning:
+		ASSERT_EQ(obs_property_get_type(p), OBS_PROPERTY_TEXT);
+		EXPECT_EQ(obs_property_text_type(p), OBS_TEXT_INFO);
+		EXPECT_EQ(obs_property_text_info_type(p), OBS_TEXT_INFO_WARNING);
 		break;
 	case Kind::List:
 		ASSERT_EQ(obs_property_get_type(p), OBS_PROPERTY_LIST);
@@ -334,10 +341,58 @@ TEST_F(Properties, MosaicModeShowsTheMosaicControlsAndAnyOtherValueTheBlurOnes)
 	obs_data_release(empty);
 
 	// Nothing else changes its visibility.
-	std::set<std::string> switched = {"blur_radius", "blur_radius_note", "mosaic_size", "mosaic_size_note"};
+	std::set<std::string> switched = {"blur_radius",      "blur_radius_note",    "mosaic_size",
+					  "mosaic_size_note", "blur_radius_warning", "mosaic_size_warning"};
 	for (obs_property_t *p = obs_properties_first(props); p; obs_property_next(&p))
 		if (!switched.count(obs_property_name(p)))
 			EXPECT_TRUE(obs_property_visible(p)) << obs_property_name(p);
+	obs_properties_destroy(props);
+}
+
+TEST_F(Properties, WarningsShowExactlyWhileTheSettingHidesLittle)
+{
+	// What the board really uses is the setting times the strength squared:
+	// a blur under 20 px, cells under 8 px hide too little.
+	struct Case {
+		const char *settings;
+		const char *warning; // nullptr: none shown
+		const char *figures; // "used/needed" in the text
+	};
+	const Case cases[] = {
+	    {R"({"blur_radius": 20})", nullptr, ""},
+	    {R"({"blur_radius": 19.5})", "blur_radius_warning", "19.5/20"},
+	    {R"({"blur_radius": 20, "strength": 50})", "blur_radius_warning", "5/80"},
+	    {R"({"blur_radius": 80, "strength": 50})", nullptr, ""},
+	    {R"({"blur_radius": 2, "mode": "mosaic"})", nullptr, ""},
+	    {R"({"mode": "mosaic", "mosaic_size": 8})", nullptr, ""},
+	    {R"({"mode": "mosaic", "mosaic_size": 7})", "mosaic_size_warning", "7/8"},
+	    {R"({"mode": "mosaic", "mosaic_size": 24, "strength": 50})", "mosaic_size_warning", "6.8/29"},
+	    {R"({"mode": "mosaic", "mosaic_size": 29, "strength": 50})", nullptr, ""},
+	    {R"({"blur_radius": 100, "strength": 0})", "blur_radius_warning", "0/9999+"},
+	};
+	Board board;
+	obs_properties_t *props = obs_source_properties(board.source);
+	for (const Case &c : cases) {
+		SCOPED_TRACE(c.settings);
+		obs_data_t *settings = harness::json(c.settings);
+		// Each of the four controls refreshes the list.
+		for (const char *control : {"mode", "blur_radius", "mosaic_size", "strength"}) {
+			EXPECT_TRUE(obs_property_modified(obs_properties_get(props, control), settings)) << control;
+			for (const char *name : {"blur_radius_warning", "mosaic_size_warning"})
+				EXPECT_EQ(visible(props, name), c.warning && std::string(name) == c.warning)
+				    << control << " " << name;
+		}
+		if (c.warning) {
+			const std::string figures = c.figures;
+			const std::string used = figures.substr(0, figures.find('/'));
+			const std::string needed = figures.substr(figures.find('/') + 1);
+			const std::string shown = obs_property_description(obs_properties_get(props, c.warning));
+			EXPECT_NE(shown.find(used + " px"), std::string::npos) << shown;
+			EXPECT_NE(shown.find(needed + " px"), std::string::npos) << shown;
+			EXPECT_EQ(shown.find('{'), std::string::npos) << shown;
+		}
+		obs_data_release(settings);
+	}
 	obs_properties_destroy(props);
 }
 

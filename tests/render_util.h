@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "board/blur_board.h"
 #include "harness/host.h"
@@ -197,19 +198,65 @@ inline Rect inset(Rect r, int by)
 	return {r.x0 + by, r.y0 + by, r.x1 - by, r.y1 - by};
 }
 
+// The picture in linear light, low-passed by a Gaussian of sigma pixels
+// with its edges held, as the mosaic reads it (sigma 0: unchanged).
+struct LinearImage {
+	uint32_t width = 0, height = 0;
+	std::vector<double> rgb;
+	const double *at(uint32_t x, uint32_t y) const { return &rgb[(size_t(y) * width + x) * 3]; }
+};
+
+inline LinearImage low_passed(const harness::Image &img, float sigma)
+{
+	LinearImage out{img.width, img.height, std::vector<double>(size_t(img.width) * img.height * 3)};
+	for (size_t i = 0; i < size_t(img.width) * img.height; ++i)
+		for (int c = 0; c < 3; ++c)
+			out.rgb[i * 3 + c] = to_linear(img.rgba[i * 4 + c]);
+	if (!(sigma > 0.05f))
+		return out;
+	const int r = int(std::ceil(3.5f * sigma));
+	std::vector<double> k(2 * r + 1);
+	double total = 0;
+	for (int i = -r; i <= r; ++i)
+		total += k[i + r] = std::exp(-0.5 * i * i / (double(sigma) * sigma));
+	for (double &v : k)
+		v /= total;
+	auto pass = [&](bool across) {
+		std::vector<double> next(out.rgb.size());
+		const int w = int(out.width), h = int(out.height);
+		for (int y = 0; y < h; ++y)
+			for (int x = 0; x < w; ++x)
+				for (int i = -r; i <= r; ++i) {
+					const int sx = across ? std::clamp(x + i, 0, w - 1) : x;
+					const int sy = across ? y : std::clamp(y + i, 0, h - 1);
+					for (int c = 0; c < 3; ++c)
+						next[(size_t(y) * w + x) * 3 + c] +=
+						    k[i + r] * out.rgb[(size_t(sy) * w + sx) * 3 + c];
+				}
+		out.rgb.swap(next);
+	};
+	pass(true);
+	pass(false);
+	return out;
+}
+
 // Mosaic cells.
 struct CellCheck {
 	int cells = 0;
 	int mixed = 0; // cells with more than one colour
 	int equal_neighbours = 0; // horizontally adjacent cells of one colour
-	double worst_mean_error = 0; // cell colour against the picture's mean (sRGB levels)
+	double worst_mean_error = 0; // cell colour against the low-passed picture's mean (sRGB levels)
 };
 
 // Cells of edge `cell` from the canvas origin, over the pixels of area
-// whose centres they hold; only cells wholly inside area are judged.
-inline CellCheck check_cells(const harness::Image &out, const harness::Image &ref, Rect area, float cell)
+// whose centres they hold; only cells wholly inside area are judged. Each
+// cell's colour is compared with the mean of the picture low-passed by
+// `sigma` over the cell.
+inline CellCheck check_cells(const harness::Image &out, const harness::Image &ref, Rect area, float cell,
+			     float sigma = 0.0f)
 {
 	CellCheck check;
+	const LinearImage lin = low_passed(ref, sigma);
 	const int cx0 = int(std::ceil(area.x0 / cell)), cy0 = int(std::ceil(area.y0 / cell));
 	for (int cy = cy0; (cy + 1) * cell <= area.y1; ++cy) {
 		const uint8_t *previous = nullptr;
@@ -227,7 +274,7 @@ inline CellCheck check_cells(const harness::Image &out, const harness::Image &re
 						first = p;
 					for (int c = 0; c < 3; ++c) {
 						mixed = mixed || std::abs(int(p[c]) - int(first[c])) > 1;
-						linear[c] += rt::to_linear(ref.at(x, y)[c]);
+						linear[c] += lin.at(x, y)[c];
 					}
 					++n;
 				}
@@ -243,6 +290,7 @@ inline CellCheck check_cells(const harness::Image &out, const harness::Image &re
 				const double mean = linear[c] / n;
 				const double srgb =
 				    mean <= 0.0031308 ? mean * 12.92 : 1.055 * std::pow(mean, 1 / 2.4) - 0.055;
+						first[c]);
 				check.worst_mean_error =
 				    std::max(check.worst_mean_error, std::abs(srgb * 255 - first[c]));
 			}

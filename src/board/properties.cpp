@@ -5,6 +5,8 @@
 #include <cstring>
 
 #include "board/blur_board.h"
+#include "board/hiding_warnings.h"
+#include "board/settings.h"
 #include "module/locale.h"
 
 namespace {
@@ -38,15 +40,59 @@ obs_property_t *add_size(obs_properties_t *props, const char *name, const char *
 	return prop;
 }
 
-bool mode_modified(obs_properties_t *props, obs_property_t *, obs_data_t *settings)
+bool is_mosaic(obs_data_t *settings)
 {
 	const char *mode = obs_data_get_string(settings, "mode");
-	const bool mosaic = mode && std::strcmp(mode, "mosaic") == 0;
+	return mode && std::strcmp(mode, "mosaic") == 0;
+}
+
+// A warning line shown only while the setting hides less than it seems to,
+// with the figures of the moment.
+void show_warning(obs_properties_t *props, const char *name, const char *text_key, bool applies, float used,
+		  float needed)
+{
+	obs_property_t *line = obs_properties_get(props, name);
+	obs_property_set_visible(line, applies);
+	if (applies)
+		obs_property_set_description(line, fill_warning(module_text(text_key), used, needed).c_str());
+}
+
+void update_warnings(obs_properties_t *props, obs_data_t *settings)
+{
+	namespace d = setting_defaults;
+	const bool mosaic = is_mosaic(settings);
+	const float strength = (float)read_number(settings, "strength", d::strength);
+	const float radius =
+	    effective_blur_radius((float)read_number(settings, "blur_radius", d::blur_radius), strength);
+	const float cell = effective_mosaic_cell((float)read_number(settings, "mosaic_size", d::mosaic_size), strength);
+	show_warning(props, "blur_radius_warning", "BlurRadius.Warning", !mosaic && radius < kSafeBlurRadius, radius,
+		     blur_radius_needed(strength));
+	show_warning(props, "mosaic_size_warning", "MosaicSize.Warning", mosaic && cell < kSafeMosaicCell, cell,
+		     mosaic_size_needed(strength));
+}
+
+bool mode_modified(obs_properties_t *props, obs_property_t *, obs_data_t *settings)
+{
+	const bool mosaic = is_mosaic(settings);
 	obs_property_set_visible(obs_properties_get(props, "blur_radius"), !mosaic);
 	obs_property_set_visible(obs_properties_get(props, "blur_radius_note"), !mosaic);
 	obs_property_set_visible(obs_properties_get(props, "mosaic_size"), mosaic);
 	obs_property_set_visible(obs_properties_get(props, "mosaic_size_note"), mosaic);
+	update_warnings(props, settings);
 	return true;
+}
+
+bool hiding_modified(obs_properties_t *props, obs_property_t *, obs_data_t *settings)
+{
+	update_warnings(props, settings);
+	return true;
+}
+
+void add_warning(obs_properties_t *props, const char *name, const char *text_key)
+{
+	obs_property_t *line = obs_properties_add_text(props, name, module_text(text_key), OBS_TEXT_INFO);
+	obs_property_text_set_info_type(line, OBS_TEXT_INFO_WARNING);
+	obs_property_set_visible(line, false);
 }
 
 void add_status(obs_properties_t *props, const BlurBoard *board)
@@ -85,9 +131,13 @@ obs_properties_t *board_get_properties(void *data)
 
 	prop = add_float(props, "blur_radius", "BlurRadius", 0.0, 200.0, 0.5, " px");
 	describe(prop, props, "BlurRadius.Desc", "blur_radius_note");
+	obs_property_set_modified_callback(prop, hiding_modified);
+	add_warning(props, "blur_radius_warning", "BlurRadius.Warning");
 
 	prop = add_float(props, "mosaic_size", "MosaicSize", 2.0, 200.0, 1.0, " px");
 	describe(prop, props, "MosaicSize.Desc", "mosaic_size_note");
+	obs_property_set_modified_callback(prop, hiding_modified);
+	add_warning(props, "mosaic_size_warning", "MosaicSize.Warning");
 
 	prop =
 	    obs_properties_add_list(props, "shape", module_text("Shape"), OBS_COMBO_TYPE_LIST, OBS_COMBO_FORMAT_STRING);
@@ -100,6 +150,7 @@ obs_properties_t *board_get_properties(void *data)
 
 	prop = add_float(props, "strength", "Strength", 0.0, 100.0, 1.0, " %");
 	describe(prop, props, "Strength.Desc", "strength_note");
+	obs_property_set_modified_callback(prop, hiding_modified);
 
 	prop = obs_properties_add_bool(props, "enabled", module_text("Enabled"));
 	describe(prop, props, "Enabled.Desc", nullptr);

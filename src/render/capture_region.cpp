@@ -5,6 +5,10 @@
 
 namespace {
 
+// Small text (11-pixel letters) moving under the cells gives its strokes
+// back over the frames unless the low-pass is at least this wide.
+constexpr float kLowPassFloor = 6.0f;
+
 // floor(log2(x)) limited to the six halvings the pool holds.
 int level_count(float x)
 {
@@ -15,6 +19,14 @@ int level_count(float x)
 }
 
 } // namespace
+
+float mosaic_low_pass_sigma(float cell)
+{
+	const float grown = cell - 1.0f;
+	if (!(grown > 0.0f))
+		return 0.0f;
+	return std::min(grown, std::max(kLowPassFloor, grown * 0.5f));
+}
 
 Reach mosaic_reach(float bx0, float by0, float bx1, float by1, bool emergency, float mosaic_size, float emergency_size,
 		   float level, uint32_t canvas_width, uint32_t canvas_height)
@@ -30,12 +42,18 @@ Reach mosaic_reach(float bx0, float by0, float bx1, float by1, bool emergency, f
 	}
 	if (!(reach.cell >= 1.0f))
 		reach.cell = 1.0f;
-	reach.levels = level_count(reach.cell * 0.25f);
+	// The low-pass runs where its sigma is 2 to 4 texels, as the blur's;
+	// the cells are read from a level where they span 4 to 8 texels.
+	reach.sigma = mosaic_low_pass_sigma(reach.cell);
+	reach.levels = std::max(level_count(reach.cell * 0.25f), level_count(reach.sigma * 0.5f));
 	const float c = reach.cell;
-	reach.rx0 = floorf(bx0 / c) * c;
-	reach.ry0 = floorf(by0 / c) * c;
-	reach.rx1 = ceilf(bx1 / c) * c;
-	reach.ry1 = ceilf(by1 / c) * c;
+	// The low-pass reads 3.5 sigma beyond the cells, plus what the halving
+	// in front of it and the bilinear reads pull in.
+	const float margin = reach.sigma > 0.0f ? ceilf(3.5f * reach.sigma) + (float)(4 << reach.levels) : 0.0f;
+	reach.rx0 = floorf(bx0 / c) * c - margin;
+	reach.ry0 = floorf(by0 / c) * c - margin;
+	reach.rx1 = ceilf(bx1 / c) * c + margin;
+	reach.ry1 = ceilf(by1 / c) * c + margin;
 	reach.ok = true;
 	return reach;
 }

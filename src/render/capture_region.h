@@ -14,10 +14,17 @@ struct CaptureRegion {
 struct Reach {
 	bool ok = false; // false: nothing to draw this frame
 	int levels = 0; // L
-	float sigma = 0.0f;
+	float sigma = 0.0f; // the blur, or the mosaic's low-pass
 	float cell = 0.0f;
 	float rx0 = 0, ry0 = 0, rx1 = 0, ry1 = 0; // region before clamping
 };
+
+// The Gaussian low-pass in front of the mosaic's cells, canvas pixels: half
+// the cell, at least 6, and none for a 1-pixel cell (a fade starts from
+// the untouched picture). A cell that is the plain mean of the pixels under
+// it aliases fine detail differently at every offset of the grid, so
+// content moving beneath gives that detail back across frames.
+float mosaic_low_pass_sigma(float cell);
 
 // Mosaic: cell from mosaic_size and level, or from the canvas with the
 // emergency cover. Blur: sigma from the radius and level; not ok below 0.05.

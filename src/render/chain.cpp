@@ -12,33 +12,6 @@
 #include "render/item_geometry.h"
 #include "render/texture_pool.h"
 
-UvBox region_uv_clamp(const CaptureRegion &region, uint32_t a, uint32_t b)
-{
-	const float w = (float)region.width, h = (float)region.height;
-	UvBox box;
-	vec2_set(&box.min, (region.valid_x0 - (float)region.x0) / w + 0.5f / (float)a,
-		 (region.valid_y0 - (float)region.y0) / h + 0.5f / (float)b);
-	vec2_set(&box.max, (region.valid_x1 - (float)region.x0) / w - 0.5f / (float)a,
-		 (region.valid_y1 - (float)region.y0) / h - 0.5f / (float)b);
-	return box;
-}
-
-float level_sigma(float sigma, int levels)
-{
-	const float s = sigma / (float)(1 << levels);
-	return std::min(std::max(s, 0.05f), 4.0f);
-}
-
-MosaicGrid mosaic_grid(float bx0, float by0, float bx1, float by1, float cell)
-{
-	MosaicGrid grid;
-	grid.gx = (int32_t)floorf(bx0 / cell);
-	grid.gy = (int32_t)floorf(by0 / cell);
-	grid.nx = std::max((int32_t)ceilf(bx1 / cell) - grid.gx, 1);
-	grid.ny = std::max((int32_t)ceilf(by1 / cell) - grid.gy, 1);
-	return grid;
-}
-
 void mosaic_texture_size(gs_texture_t *texture, uint32_t nx, uint32_t ny, uint32_t &width, uint32_t &height)
 {
 	width = texture ? gs_texture_get_width(texture) : 0;
@@ -51,11 +24,6 @@ void mosaic_texture_size(gs_texture_t *texture, uint32_t nx, uint32_t ny, uint32
 	auto size = [](uint32_t n) { return (n + n / 4 + 15) / 16 * 16; };
 	width = size(nx);
 	height = size(ny);
-}
-
-bool reduce_with_points(float cell, int levels)
-{
-	return cell / (float)(1 << levels) <= 4.0f;
 }
 
 void place_canvas_cover(uint32_t canvas_width, uint32_t canvas_height, const matrix4 &board_to_canvas,
@@ -118,88 +86,12 @@ bool place_composite(const ChainInput &input, FinalPassParams &params)
 	return true;
 }
 
-BlurTaps blur_taps(float sigma_l)
-{
-	BlurTaps taps;
-	taps.count = std::min(std::max((int)ceilf(3.5f * sigma_l), 1), 12);
-	const double k = -0.5 / ((double)sigma_l * sigma_l);
-	double total = 1.0;
-	for (int i = 0; i < taps.count; ++i) {
-		const double o = i + 1.0;
-		taps.weight[i] = (float)exp(o * o * k);
-		total += 2.0 * taps.weight[i];
-	}
-	taps.center = (float)(1.0 / total);
-	for (int i = 0; i < taps.count; ++i)
-		taps.weight[i] = (float)(taps.weight[i] / total);
-	return taps;
-}
-
-BlurPlan plan_blur(float sigma_l, int levels)
-{
-	// Measured over a detailed picture against the blur in place: from 2.5
-	// texels on, at most two levels of 8 bits apart; at 2 texels, six.
-	constexpr float kHalveFrom = 2.5f, kHalveSigma = 0.9f;
-	BlurPlan plan;
-	plan.level = levels;
-	plan.sigma = sigma_l;
-	if (sigma_l < kHalveFrom || levels >= 6)
-		return plan;
-	// Taps at 0.5 and 1.5 texels on each side of the new texel's centre.
-	const double near = exp(-0.125 / (kHalveSigma * kHalveSigma));
-	const double far = exp(-1.125 / (kHalveSigma * kHalveSigma));
-	const double a = 0.5 * far / (near + far), b = 0.5 - a;
-	const double halve_variance = 2.0 * (b * 0.25 + a * 2.25);
-	// Reading a texture of half the resolution bilinearly at the texels of
-	// this level spreads by 3/4 texel squared.
-	const double rest = (double)sigma_l * sigma_l - halve_variance - 0.75;
-	plan.halve = true;
-	plan.level = levels + 1;
-	plan.halve_offset = (float)(0.5 + 2.0 * a);
-	plan.sigma = (float)(0.5 * sqrt(std::max(rest, 0.01)));
-	return plan;
-}
-
-TexelRect texels_over(const LevelGeometry &level, float x0, float y0, float x1, float y1, int pad)
-{
-	auto lo = [&](float v, float o, uint32_t n) {
-		const float t = floorf((v - o) / level.texel) - (float)pad;
-		return (int32_t)std::min(std::max(t, 0.0f), (float)n);
-	};
-	auto hi = [&](float v, float o, uint32_t n) {
-		const float t = ceilf((v - o) / level.texel) + (float)pad;
-		return (int32_t)std::min(std::max(t, 0.0f), (float)n);
-	};
-	TexelRect rect;
-	rect.x0 = lo(x0, level.ox, level.width);
-	rect.y0 = lo(y0, level.oy, level.height);
-	rect.x1 = hi(x1, level.ox, level.width);
-	rect.y1 = hi(y1, level.oy, level.height);
-	return rect;
-}
-
 namespace {
 
 struct Source {
 	gs_texture_t *texture = nullptr;
 	LevelGeometry geometry;
 };
-
-TexelRect grow(TexelRect r, int dx, int dy, const LevelGeometry &level)
-{
-	r.x0 = std::max(r.x0 - dx, 0);
-	r.y0 = std::max(r.y0 - dy, 0);
-	r.x1 = std::min(r.x1 + dx, (int32_t)level.width);
-	r.y1 = std::min(r.y1 + dy, (int32_t)level.height);
-	return r;
-}
-
-// A rectangle of one level as texels of another, grown by pad.
-TexelRect to_level(const TexelRect &r, const LevelGeometry &from, const LevelGeometry &to, int pad)
-{
-	return texels_over(to, from.ox + (float)r.x0 * from.texel, from.oy + (float)r.y0 * from.texel,
-			   from.ox + (float)r.x1 * from.texel, from.oy + (float)r.y1 * from.texel, pad);
-}
 
 // Reads of the source stay inside the canvas part of the region, half a
 // source texel in, so bilinear reads never pull in texels beyond it.
@@ -223,7 +115,7 @@ void set_source(const Source &src, const CaptureRegion &region)
 bool draw_pass(gs_texrender_t *render, const LevelGeometry &dst, const TexelRect &rect, const Source &src,
 	       const CaptureRegion &region, const char *technique, gs_color_space space)
 {
-	if (!render || !src.texture || rect.x1 <= rect.x0 || rect.y1 <= rect.y0)
+	if (!render || !src.texture || rect.empty())
 		return false;
 	if (!begin_pass(render, dst.width, dst.height, space))
 		return false;
@@ -248,160 +140,65 @@ bool draw_pass(gs_texrender_t *render, const LevelGeometry &dst, const TexelRect
 	return true;
 }
 
-LevelGeometry level_geometry(const CaptureRegion &region, int i)
+// The passes share the input, the plan and where they have got to.
+struct PassRun {
+	const ChainInput &in;
+	const ChainPlan &plan;
+	Source current;
+	bool first_failed = false; // no pass has yet drawn into a texture of its own
+};
+
+// Draws one pass into a slot and makes its output the current source.
+bool step(PassRun &run, int slot, gs_color_format format, int level, const TexelRect &rect, const char *technique)
 {
-	LevelGeometry g;
-	g.ox = (float)region.x0;
-	g.oy = (float)region.y0;
-	g.texel = (float)(1 << i);
-	g.width = (uint32_t)region.width >> i;
-	g.height = (uint32_t)region.height >> i;
-	return g;
+	gs_texrender_t *render = ensure_slot(*run.in.pool, slot, format);
+	const LevelGeometry dst = level_geometry(run.in.region, level);
+	if (!draw_pass(render, dst, rect, run.current, run.in.region, technique, run.in.space))
+		return false;
+	run.first_failed = false;
+	run.current = Source{gs_texrender_get_texture(render), dst};
+	return run.current.texture != nullptr;
 }
 
-// The passes proper; the caller owns the framebuffer sRGB switch.
-bool run_passes(const ChainInput &in, FinalPassParams &params, bool &first_failed)
+// Level 0: the render target itself when copying, else the redrawn capture
+// in slot 0.
+Source level_zero(const ChainInput &in)
 {
-	TexturePool &pool = *in.pool;
-	const CaptureRegion &region = in.region;
-	const gs_color_format format = in.chain_format;
-	const int L = in.levels;
-	const LevelGeometry capture = level_geometry(region, 0);
-	const LevelGeometry last = level_geometry(region, L);
-
-	params.use_transform = in.emergency;
-	params.mosaic = in.mosaic;
-	vec2_set(&params.cap_origin, (float)region.x0, (float)region.y0);
-	vec2_set(&params.cap_inv_size, 1.0f / (float)region.width, 1.0f / (float)region.height);
-
-	// What the last level must hold: the texels the blur passes or the
-	// mosaic reduction read, worked out backwards from the composite.
-	const float sigma_l = level_sigma(in.sigma, L);
-	const BlurPlan plan = plan_blur(sigma_l, L);
-	const BlurTaps taps = blur_taps(plan.sigma);
-	const LevelGeometry blur_level = level_geometry(region, plan.level);
-	// Cells beyond the canvas are never seen: the grid covers only the
-	// board's part inside it, which also bounds its texture's size.
-	const MosaicGrid grid =
-	    mosaic_grid(std::max(in.bx0, region.valid_x0), std::max(in.by0, region.valid_y0),
-			std::min(in.bx1, region.valid_x1), std::min(in.by1, region.valid_y1), in.cell);
-	TexelRect shown, blurred, across, first;
-	TexelRect need[7];
-	if (in.mosaic) {
-		const float c = in.cell;
-		need[L] = texels_over(last, (float)grid.gx * c, (float)grid.gy * c, (float)(grid.gx + grid.nx) * c,
-				      (float)(grid.gy + grid.ny) * c, 1);
-	} else {
-		// shown: the texels of level L that the composite reads (for a
-		// blur one level down at level 0, it reads the smaller level).
-		shown = texels_over(last, in.bx0, in.by0, in.bx1, in.by1, 1);
-		blurred = !plan.halve ? shown
-			  : L > 0     ? to_level(shown, last, blur_level, 1)
-				      : texels_over(blur_level, in.bx0, in.by0, in.bx1, in.by1, 1);
-		across = grow(blurred, 0, taps.count, blur_level);
-		first = grow(across, taps.count, 0, blur_level);
-		need[L] = plan.halve ? to_level(first, blur_level, last, 2) : first;
-	}
-	for (int i = L; i > 0; --i)
-		need[i - 1] = to_level(need[i], level_geometry(region, i), level_geometry(region, i - 1), 1);
-	// Level 0: the render target itself when copying, else the redrawn
-	// capture in slot 0.
-	Source current;
+	Source src;
 	if (in.target) {
-		current.texture = in.target;
-		current.geometry.width = gs_texture_get_width(in.target);
-		current.geometry.height = gs_texture_get_height(in.target);
+		src.texture = in.target;
+		src.geometry.width = gs_texture_get_width(in.target);
+		src.geometry.height = gs_texture_get_height(in.target);
 	} else {
-		current.texture = gs_texrender_get_texture(pool.slots[kSlotCapture]);
-		current.geometry = capture;
+		src.texture = gs_texrender_get_texture(in.pool->slots[kSlotCapture]);
+		src.geometry = level_geometry(in.region, 0);
 	}
-	if (!current.texture)
-		return false;
+	return src;
+}
 
-	// The shaped composite mixes the untouched picture back in: a copy
-	// needs it in slot 0.
-	const bool shaped = !in.emergency && (in.snapshot->is_ellipse || in.snapshot->feather > 0.0f);
-	first_failed = in.target != nullptr;
-	if (in.target && shaped) {
-		gs_texrender_t *render = ensure_slot(pool, kSlotCapture, format);
-		const TexelRect rect = texels_over(capture, in.bx0, in.by0, in.bx1, in.by1, 1);
-		if (!draw_pass(render, capture, rect, current, region, "Down", in.space))
-			return false;
-		first_failed = false;
-	}
-
-	for (int i = 1; i <= L; ++i) {
-		const LevelGeometry level = level_geometry(region, i);
-		gs_texrender_t *render = ensure_slot(pool, kSlotLevel1 + i - 1, format);
-		if (!draw_pass(render, level, need[i], current, region, "Down", in.space))
-			return false;
-		first_failed = false;
-		current.texture = gs_texrender_get_texture(render);
-		current.geometry = level;
-		if (!current.texture)
-			return false;
-	}
-
-	if (in.mosaic) {
-		gs_texrender_t *render = ensure_slot(pool, kSlotMosaic, format);
-		if (!render)
-			return false;
-		uint32_t tw = 0, th = 0;
-		mosaic_texture_size(gs_texrender_get_texture(render), (uint32_t)grid.nx, (uint32_t)grid.ny, tw, th);
-		if (!begin_pass(render, tw, th, in.space))
-			return false;
-		first_failed = false;
-		set_source(current, region);
-		const LevelGeometry &g = current.geometry;
-		vec2 origin, inv, du, dv;
-		vec2_set(&origin, g.ox, g.oy);
-		vec2_set(&inv, 1.0f / (g.texel * (float)g.width), 1.0f / (g.texel * (float)g.height));
-		gs_effect_set_vec2(board_effect.cap_origin, &origin);
-		gs_effect_set_vec2(board_effect.cap_inv_size, &inv);
-		// One texel per cell in the top-left nx x ny of the texture.
-		vec2_zero(&origin);
-		vec2_set(&du, (float)grid.nx / (float)tw, 0.0f);
-		vec2_set(&dv, 0.0f, (float)grid.ny / (float)th);
-		gs_effect_set_vec2(board_effect.pos_origin, &origin);
-		gs_effect_set_vec2(board_effect.pos_du, &du);
-		gs_effect_set_vec2(board_effect.pos_dv, &dv);
-		vec2_set(&params.grid_origin, (float)grid.gx * in.cell, (float)grid.gy * in.cell);
-		vec2_set(&params.grid_dim, (float)tw, (float)th);
-		params.cell_size = in.cell;
-		gs_effect_set_vec2(board_effect.grid_origin, &params.grid_origin);
-		gs_effect_set_vec2(board_effect.grid_dim, &params.grid_dim);
-		gs_effect_set_float(board_effect.cell_size, in.cell);
-		const char *technique = reduce_with_points(in.cell, L) ? "ReducePoint" : "Reduce";
-		while (gs_effect_loop(board_effect.effect, technique))
-			gs_draw_quadf(nullptr, 0, (float)grid.nx, (float)grid.ny);
-		end_pass(render);
-		params.image = gs_texrender_get_texture(render);
-		vec2_set(&params.uv_min, 0.5f / (float)tw, 0.5f / (float)th);
-		vec2_set(&params.uv_max, ((float)grid.nx - 0.5f) / (float)tw, ((float)grid.ny - 0.5f) / (float)th);
+// The shaped composite mixes the untouched picture back in: a copy needs
+// it in slot 0.
+bool keep_capture(PassRun &run)
+{
+	if (!run.plan.keep_capture)
 		return true;
-	}
-
-	// Half floats hold the blur's linear values without the sRGB decode of
-	// every texel of every read, which llvmpipe pays dearly for.
-	const gs_color_format blur_format = format == GS_RGBA ? GS_RGBA16F : format;
-	if (plan.halve) {
-		gs_texrender_t *render = ensure_slot(pool, kSlotBlurHalved, blur_format);
-		vec2 step;
-		vec2_set(&step, plan.halve_offset / (float)current.geometry.width,
-			 plan.halve_offset / (float)current.geometry.height);
-		gs_effect_set_vec2(board_effect.blur_step, &step);
-		if (!draw_pass(render, blur_level, first, current, region, "Halve", in.space))
-			return false;
-		first_failed = false;
-		current = Source{gs_texrender_get_texture(render), blur_level};
-		if (!current.texture)
-			return false;
-	}
-
-	gs_texrender_t *across_render = ensure_slot(pool, kSlotBlurAcross, blur_format);
-	gs_texrender_t *down_render = ensure_slot(pool, kSlotBlurDown, blur_format);
-	if (!across_render)
+	const Source target = run.current;
+	if (!step(run, kSlotCapture, run.in.chain_format, 0, run.plan.capture, "Down"))
 		return false;
+	run.current = target;
+	return true;
+}
+
+bool run_halvings(PassRun &run)
+{
+	for (int i = 1; i <= run.plan.levels; ++i)
+		if (!step(run, kSlotLevel1 + i - 1, run.in.chain_format, i, run.plan.halving[i], "Down"))
+			return false;
+	return true;
+}
+
+void set_blur_weights(const BlurTaps &taps)
+{
 	vec4 v;
 	const float *w = taps.weight;
 	vec4_set(&v, w[0], w[1], w[2], w[3]);
@@ -411,48 +208,127 @@ bool run_passes(const ChainInput &in, FinalPassParams &params, bool &first_faile
 	vec4_set(&v, w[8], w[9], w[10], w[11]);
 	gs_effect_set_vec4(board_effect.blur_wc, &v);
 	gs_effect_set_float(board_effect.blur_center, taps.center);
-	static const char *const techniques[] = {"Blur1", "Blur2", "Blur3", "Blur4",  "Blur5",  "Blur6",
-						 "Blur7", "Blur8", "Blur9", "Blur10", "Blur11", "Blur12"};
-	// Where the canvas edge cuts the last texel of the blur's level, reads
-	// clamped to the edge weigh that texel bilinearly; a point read would
-	// take it whole.
-	auto on_grid = [&](float edge, float origin) {
-		const float t = (edge - origin) / blur_level.texel;
-		return t == floorf(t);
-	};
-	const bool aligned = on_grid(region.valid_x0, blur_level.ox) && on_grid(region.valid_x1, blur_level.ox) &&
-			     on_grid(region.valid_y0, blur_level.oy) && on_grid(region.valid_y1, blur_level.oy);
-	const char *technique = aligned ? techniques[taps.count - 1] : "Blur";
+}
 
-	// Across: from the blur's level (or the target) into slot 7, over the
-	// rows the second pass reads.
-	vec2 step;
-	vec2_set(&step, 1.0f / (float)current.geometry.width, 0.0f);
-	gs_effect_set_vec2(board_effect.blur_step, &step);
-	if (!draw_pass(across_render, blur_level, across, current, region, technique, in.space))
-		return false;
-	first_failed = false;
-	Source across_out{gs_texrender_get_texture(across_render), blur_level};
-	vec2_set(&step, 0.0f, 1.0f / (float)blur_level.height);
-	gs_effect_set_vec2(board_effect.blur_step, &step);
-	if (!draw_pass(down_render, blur_level, blurred, across_out, region, technique, in.space))
-		return false;
-	Source result{gs_texrender_get_texture(down_render), blur_level};
+void set_step(float x, float y)
+{
+	vec2 s;
+	vec2_set(&s, x, y);
+	gs_effect_set_vec2(board_effect.blur_step, &s);
+}
 
-	// A blur one level down goes back up to its own level by a bilinear
-	// read, so that the composite upsamples from the same level as before;
-	// at level 0 the composite's own read does that.
-	if (plan.halve && L > 0) {
-		gs_texrender_t *render = ensure_slot(pool, kSlotBlurUp, blur_format);
-		if (!draw_pass(render, last, shown, result, region, "Down", in.space))
+// Half floats hold the Gaussian's linear values without the sRGB decode of
+// every texel of every read, which llvmpipe pays dearly for.
+bool run_gaussian(PassRun &run)
+{
+	const GaussianPlan &gauss = run.plan.gauss;
+	if (!gauss.run)
+		return true;
+	const gs_color_format format = run.in.chain_format == GS_RGBA ? GS_RGBA16F : run.in.chain_format;
+	const int level = gauss.blur.level;
+	if (gauss.blur.halve) {
+		const LevelGeometry &g = run.current.geometry;
+		set_step(gauss.blur.halve_offset / (float)g.width, gauss.blur.halve_offset / (float)g.height);
+		if (!step(run, kSlotBlurHalved, format, level, gauss.halved, "Halve"))
 			return false;
-		result = Source{gs_texrender_get_texture(render), last};
 	}
+	set_blur_weights(gauss.taps);
+	const char *technique = gaussian_technique(gauss);
+	set_step(1.0f / (float)run.current.geometry.width, 0.0f);
+	if (!step(run, kSlotBlurAcross, format, level, gauss.across, technique))
+		return false;
+	set_step(0.0f, 1.0f / (float)run.current.geometry.height);
+	if (!step(run, kSlotBlurDown, format, level, gauss.down, technique))
+		return false;
+	// Back up to level L by a bilinear read, so that the composite
+	// upsamples from the same level as an unhalved blur.
+	if (run.plan.back_up)
+		return step(run, kSlotBlurUp, format, run.plan.levels, run.plan.shown, "Down");
+	return true;
+}
 
-	params.image = result.texture;
-	const UvBox box = region_uv_clamp(region, result.geometry.width, result.geometry.height);
-	params.uv_min = box.min;
-	params.uv_max = box.max;
+// One texel per cell in the top-left nx x ny of the mosaic texture, each
+// the mean of the (low-passed) picture over its cell.
+bool run_reduction(PassRun &run, FinalPassParams &params)
+{
+	const ChainInput &in = run.in;
+	const MosaicGrid &grid = run.plan.grid;
+	gs_texrender_t *render = ensure_slot(*in.pool, kSlotMosaic, in.chain_format);
+	if (!render)
+		return false;
+	uint32_t tw = 0, th = 0;
+	mosaic_texture_size(gs_texrender_get_texture(render), (uint32_t)grid.nx, (uint32_t)grid.ny, tw, th);
+	if (!begin_pass(render, tw, th, in.space))
+		return false;
+	run.first_failed = false;
+	set_source(run.current, in.region);
+	const LevelGeometry &g = run.current.geometry;
+	vec2 origin, inv, du, dv;
+	vec2_set(&origin, g.ox, g.oy);
+	vec2_set(&inv, 1.0f / (g.texel * (float)g.width), 1.0f / (g.texel * (float)g.height));
+	gs_effect_set_vec2(board_effect.cap_origin, &origin);
+	gs_effect_set_vec2(board_effect.cap_inv_size, &inv);
+	vec2_zero(&origin);
+	vec2_set(&du, (float)grid.nx / (float)tw, 0.0f);
+	vec2_set(&dv, 0.0f, (float)grid.ny / (float)th);
+	gs_effect_set_vec2(board_effect.pos_origin, &origin);
+	gs_effect_set_vec2(board_effect.pos_du, &du);
+	gs_effect_set_vec2(board_effect.pos_dv, &dv);
+	vec2_set(&params.grid_origin, (float)grid.gx * in.cell, (float)grid.gy * in.cell);
+	vec2_set(&params.grid_dim, (float)tw, (float)th);
+	params.cell_size = in.cell;
+	gs_effect_set_vec2(board_effect.grid_origin, &params.grid_origin);
+	gs_effect_set_vec2(board_effect.grid_dim, &params.grid_dim);
+	gs_effect_set_float(board_effect.cell_size, in.cell);
+	const char *technique = run.plan.reduce_points ? "ReducePoint" : "Reduce";
+	while (gs_effect_loop(board_effect.effect, technique))
+		gs_draw_quadf(nullptr, 0, (float)grid.nx, (float)grid.ny);
+	end_pass(render);
+	params.image = gs_texrender_get_texture(render);
+	vec2_set(&params.uv_min, 0.5f / (float)tw, 0.5f / (float)th);
+	vec2_set(&params.uv_max, ((float)grid.nx - 0.5f) / (float)tw, ((float)grid.ny - 0.5f) / (float)th);
+	return true;
+}
+
+PlanInput plan_input(const ChainInput &in)
+{
+	PlanInput p;
+	p.region = in.region;
+	p.levels = in.levels;
+	p.sigma = in.sigma;
+	p.cell = in.cell;
+	p.mosaic = in.mosaic;
+	p.bx0 = in.bx0;
+	p.by0 = in.by0;
+	p.bx1 = in.bx1;
+	p.by1 = in.by1;
+	p.copy = in.target != nullptr;
+	p.shaped = !in.emergency && (in.snapshot->is_ellipse || in.snapshot->feather > 0.0f);
+	return p;
+}
+
+// The passes proper, as the plan has them; the caller owns the framebuffer
+// sRGB switch.
+bool run_passes(const ChainInput &in, FinalPassParams &params, bool &first_failed)
+{
+	const ChainPlan plan = plan_chain(plan_input(in));
+	params.use_transform = in.emergency;
+	params.mosaic = in.mosaic;
+	vec2_set(&params.cap_origin, (float)in.region.x0, (float)in.region.y0);
+	vec2_set(&params.cap_inv_size, 1.0f / (float)in.region.width, 1.0f / (float)in.region.height);
+
+	PassRun run{in, plan, level_zero(in), in.target != nullptr};
+	const bool ok = run.current.texture && keep_capture(run) && run_halvings(run) && run_gaussian(run) &&
+			(plan.mosaic ? run_reduction(run, params) : true);
+	first_failed = run.first_failed;
+	if (!ok)
+		return false;
+	if (!plan.mosaic) {
+		params.image = run.current.texture;
+		const UvBox box = region_uv_clamp(in.region, run.current.geometry.width, run.current.geometry.height);
+		params.uv_min = box.min;
+		params.uv_max = box.max;
+	}
 	return true;
 }
 

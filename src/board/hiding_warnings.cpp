@@ -1,0 +1,66 @@
+#include "board/hiding_warnings.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+float level(float strength_percent)
+{
+	const float s = strength_percent / 100.0f;
+	if (!(s > 0.0f))
+		return 0.0f;
+	return s > 1.0f ? 1.0f : s;
+}
+
+std::string pixels(float value)
+{
+	if (!std::isfinite(value) || value > 9999.0f)
+		return "9999+";
+	char text[32];
+	std::snprintf(text, sizeof(text), "%.1f", (double)value);
+	std::string out = text;
+	if (out.size() > 2 && out.compare(out.size() - 2, 2, ".0") == 0)
+		out.resize(out.size() - 2);
+	return out;
+}
+
+void replace(std::string &text, const std::string &what, const std::string &with)
+{
+	for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + with.size()))
+		text.replace(at, what.size(), with);
+}
+
+} // namespace
+
+float effective_blur_radius(float blur_radius, float strength_percent)
+{
+	const float l = level(strength_percent);
+	return blur_radius * l * l;
+}
+
+float effective_mosaic_cell(float mosaic_size, float strength_percent)
+{
+	const float l = level(strength_percent);
+	return (mosaic_size - 1.0f) * l * l + 1.0f;
+}
+
+float blur_radius_needed(float strength_percent)
+{
+	const float l = level(strength_percent);
+	return kSafeBlurRadius / (l * l);
+}
+
+float mosaic_size_needed(float strength_percent)
+{
+	const float l = level(strength_percent);
+	return (kSafeMosaicCell - 1.0f) / (l * l) + 1.0f;
+}
+
+std::string fill_warning(const char *text, float used, float needed)
+{
+	std::string out = text ? text : "";
+	replace(out, "{used}", pixels(used));
+	replace(out, "{needed}", pixels(std::ceil(needed)));
+	return out;
+}
