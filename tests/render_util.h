@@ -290,7 +290,6 @@ inline CellCheck check_cells(const harness::Image &out, const harness::Image &re
 				const double mean = linear[c] / n;
 				const double srgb =
 				    mean <= 0.0031308 ? mean * 12.92 : 1.055 * std::pow(mean, 1 / 2.4) - 0.055;
-						first[c]);
 				check.worst_mean_error =
 				    std::max(check.worst_mean_error, std::abs(srgb * 255 - first[c]));
 			}
