@@ -51,6 +51,10 @@ struct BlurPlan {
 };
 BlurPlan plan_blur(float sigma_l, int levels);
 
+// Where the filtered halving ("Halve") reads, in texels of the level it
+// halves, on either side of the new texel's centre.
+float filtered_halving_offset();
+
 // A rectangle of texels [x0, x1) x [y0, y1).
 struct TexelRect {
 	int32_t x0 = 0, y0 = 0, x1 = 0, y1 = 0;
@@ -103,6 +107,7 @@ struct GaussianPlan {
 struct ChainPlan {
 	int levels = 0;
 	TexelRect halving[7]{}; // [i]: the texels drawn at level i, 1 to levels
+	bool filtered_halvings = false; // "Halve" rather than "Down"
 	// A copy keeps the untouched picture for the shaped composite in slot 0.
 	bool keep_capture = false;
 	TexelRect capture{};

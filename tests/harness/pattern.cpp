@@ -270,6 +270,26 @@ void detail(std::vector<uint8_t> &px, uint32_t w, uint32_t h)
 	}
 }
 
+// Small text as on a screen: 11-pixel capitals (the 5 x 7 glyphs drawn
+// 8 x 11), light on a dark background, 10 pixels apart, a line every 15.
+void small_text(std::vector<uint8_t> &px, uint32_t w, uint32_t h)
+{
+	for (uint32_t y = 0; y < h; ++y)
+		for (uint32_t x = 0; x < w; ++x)
+			put(px, w, x, y, 40, 40, 40);
+	const size_t text_length = sizeof(kSampleText) - 1;
+	for (uint32_t line = 0, y = 2; y + 11 <= h; ++line, y += 15) {
+		size_t k = (line * 17) % text_length;
+		for (uint32_t x = 2 + (line * 7) % 11; x + 8 < w; x += 10) {
+			const uint8_t *rows = glyph_rows(kSampleText[k++ % text_length]);
+			for (uint32_t r = 0; rows && r < 11; ++r)
+				for (uint32_t c = 0; c < 8; ++c)
+					if (rows[r * 7 / 11] & (0x10 >> (c * 5 / 8)))
+						put(px, w, x + c, y + r, 245, 245, 245);
+		}
+	}
+}
+
 } // namespace
 
 const uint8_t *glyph_rows(char c)
@@ -303,6 +323,8 @@ std::vector<uint8_t> pattern_pixels(const char *kind, uint32_t w, uint32_t h, in
 	}
 	if (k == "detail")
 		detail(px, w, h);
+	if (k == "text")
+		small_text(px, w, h);
 	return px;
 }
 
