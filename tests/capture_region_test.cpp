@@ -160,10 +160,10 @@ TEST(Reach, MosaicCellsGrowWithTheSquareOfTheLevelAndAreLowPassedFirst)
 		EXPECT_EQ(r.levels, c.levels);
 	}
 	// The region is the box widened to whole cells from the canvas origin,
-	// then by what the low-pass reads: 3.5 sigma and four texels of the
+	// then by what the low-pass reads: 3.5 sigma and eight texels of the
 	// last level.
 	Reach r = mosaic_reach(30, 50, 130, 70, false, 24.0f, 6.0f, 1.0f, 1920, 1080);
-	const float margin = 41.0f + 16.0f;
+	const float margin = 41.0f + 32.0f;
 	EXPECT_FLOAT_EQ(r.rx0, 24.0f - margin);
 	EXPECT_FLOAT_EQ(r.ry0, 48.0f - margin);
 	EXPECT_FLOAT_EQ(r.rx1, 144.0f + margin);

@@ -246,6 +246,7 @@ struct CellCheck {
 	int mixed = 0; // cells with more than one colour
 	int equal_neighbours = 0; // horizontally adjacent cells of one colour
 	double worst_mean_error = 0; // cell colour against the low-passed picture's mean (sRGB levels)
+	int off_by_more_than_two = 0; // cells whose colour is that far from it
 };
 
 // Cells of edge `cell` from the canvas origin, over the pixels of area
@@ -286,13 +287,15 @@ inline CellCheck check_cells(const harness::Image &out, const harness::Image &re
 			    std::abs(int(previous[1]) - int(first[1])) == 0)
 				++check.equal_neighbours;
 			previous = first;
+			double worst = 0;
 			for (int c = 0; c < 3; ++c) {
 				const double mean = linear[c] / n;
 				const double srgb =
 				    mean <= 0.0031308 ? mean * 12.92 : 1.055 * std::pow(mean, 1 / 2.4) - 0.055;
-				check.worst_mean_error =
-				    std::max(check.worst_mean_error, std::abs(srgb * 255 - first[c]));
+				worst = std::max(worst, std::abs(srgb * 255 - first[c]));
 			}
+			check.worst_mean_error = std::max(check.worst_mean_error, worst);
+			check.off_by_more_than_two += worst > 2.0;
 		}
 	}
 	return check;

@@ -154,6 +154,22 @@ float4 PSHalve(VertData v_in) : TARGET
 		read_image(v_in.uv + float2(-s.x, s.y)) + read_image(v_in.uv + s)) * 0.25;
 }
 
+// [1 7 21 35 35 21 7 1] / 128 along each axis, read in pairs: reads at
+// +-blur_step weigh 56/128, at +-3 blur_step 8/128.
+float4 halve8_row(float2 uv, float2 s)
+{
+	return (read_image(uv - s) + read_image(uv + s)) * 0.4375 +
+	       (read_image(uv - 3.0 * s) + read_image(uv + 3.0 * s)) * 0.0625;
+}
+
+float4 PSHalve8(VertData v_in) : TARGET
+{
+	float2 sx = float2(blur_step.x, 0.0);
+	float2 sy = float2(0.0, blur_step.y);
+	return (halve8_row(v_in.uv - sy, sx) + halve8_row(v_in.uv + sy, sx)) * 0.4375 +
+	       (halve8_row(v_in.uv - 3.0 * sy, sx) + halve8_row(v_in.uv + 3.0 * sy, sx)) * 0.0625;
+}
+
 float2 cell_base(float2 uv)
 {
 	return grid_origin + floor(uv * grid_dim) * cell_size;
@@ -268,6 +284,7 @@ technique Blur10 { pass { vertex_shader = VSCanvas(v_in); pixel_shader = PSBlur1
 technique Blur11 { pass { vertex_shader = VSCanvas(v_in); pixel_shader = PSBlur11(v_in); } }
 technique Blur12 { pass { vertex_shader = VSCanvas(v_in); pixel_shader = PSBlur12(v_in); } }
 technique Halve { pass { vertex_shader = VSCanvas(v_in); pixel_shader = PSHalve(v_in); } }
+technique Halve8 { pass { vertex_shader = VSCanvas(v_in); pixel_shader = PSHalve8(v_in); } }
 technique Reduce { pass { vertex_shader = VSCanvas(v_in); pixel_shader = PSReduce(v_in); } }
 technique ReducePoint { pass { vertex_shader = VSCanvas(v_in); pixel_shader = PSReducePoint(v_in); } }
 technique FinalBlur { pass { vertex_shader = VSCanvas(v_in); pixel_shader = PSFinalBlur(v_in); } }

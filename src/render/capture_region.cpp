@@ -47,9 +47,9 @@ Reach mosaic_reach(float bx0, float by0, float bx1, float by1, bool emergency, f
 	reach.sigma = mosaic_low_pass_sigma(reach.cell);
 	reach.levels = std::max(level_count(reach.cell * 0.25f), level_count(reach.sigma * 0.5f));
 	const float c = reach.cell;
-	// The low-pass reads 3.5 sigma beyond the cells, plus what the halving
-	// in front of it and the bilinear reads pull in.
-	const float margin = reach.sigma > 0.0f ? ceilf(3.5f * reach.sigma) + (float)(4 << reach.levels) : 0.0f;
+	// The low-pass reads 3.5 sigma beyond the cells, plus what its halvings
+	// (four texels of each level beyond their own) pull in.
+	const float margin = reach.sigma > 0.0f ? ceilf(3.5f * reach.sigma) + (float)(8 << reach.levels) : 0.0f;
 	reach.rx0 = floorf(bx0 / c) * c - margin;
 	reach.ry0 = floorf(by0 / c) * c - margin;
 	reach.rx1 = ceilf(bx1 / c) * c + margin;

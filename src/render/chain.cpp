@@ -189,11 +189,22 @@ bool keep_capture(PassRun &run)
 	return true;
 }
 
+void set_step(float x, float y)
+{
+	vec2 s;
+	vec2_set(&s, x, y);
+	gs_effect_set_vec2(board_effect.blur_step, &s);
+}
+
 bool run_halvings(PassRun &run)
 {
-	for (int i = 1; i <= run.plan.levels; ++i)
-		if (!step(run, kSlotLevel1 + i - 1, run.in.chain_format, i, run.plan.halving[i], "Down"))
+	for (int i = 1; i <= run.plan.levels; ++i) {
+		const Halving halving = run.plan.low_pass_halvings ? low_pass_halving(i) : Halving{"Down", 0, 0};
+		const LevelGeometry &g = run.current.geometry;
+		set_step(halving.offset / (float)g.width, halving.offset / (float)g.height);
+		if (!step(run, kSlotLevel1 + i - 1, run.in.chain_format, i, run.plan.halving[i], halving.technique))
 			return false;
+	}
 	return true;
 }
 
@@ -210,13 +221,6 @@ void set_blur_weights(const BlurTaps &taps)
 	gs_effect_set_float(board_effect.blur_center, taps.center);
 }
 
-void set_step(float x, float y)
-{
-	vec2 s;
-	vec2_set(&s, x, y);
-	gs_effect_set_vec2(board_effect.blur_step, &s);
-}
-
 // Half floats hold the Gaussian's linear values without the sRGB decode of
 // every texel of every read, which llvmpipe pays dearly for.
 bool run_gaussian(PassRun &run)
@@ -229,7 +233,7 @@ bool run_gaussian(PassRun &run)
 	if (gauss.blur.halve) {
 		const LevelGeometry &g = run.current.geometry;
 		set_step(gauss.blur.halve_offset / (float)g.width, gauss.blur.halve_offset / (float)g.height);
-		if (!step(run, kSlotBlurHalved, format, level, gauss.halved, "Halve"))
+		if (!step(run, kSlotBlurHalved, format, level, gauss.halved, gauss.blur.halve_technique))
 			return false;
 	}
 	set_blur_weights(gauss.taps);

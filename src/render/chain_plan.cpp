@@ -52,48 +52,61 @@ BlurTaps blur_taps(float sigma_l)
 	return taps;
 }
 
-namespace {
-
-// The filtered halving: taps at 0.5 and 1.5 texels on each side of the new
-// texel's centre, weighted by a Gaussian of 0.9 texels, read in pairs by
-// one bilinear read each. Unlike a 2 x 2 mean it has nearly a double zero
-// where the smaller level's texels repeat, so little of the finest detail
-// folds back into the smaller level.
-constexpr double kHalveSigma = 0.9;
-
-double halving_outer_weight()
-{
-	const double near = exp(-0.125 / (kHalveSigma * kHalveSigma));
-	const double far = exp(-1.125 / (kHalveSigma * kHalveSigma));
-	return 0.5 * far / (near + far);
-}
-
-} // namespace
-
-float filtered_halving_offset()
-{
-	return (float)(0.5 + 2.0 * halving_outer_weight());
-}
-
 BlurPlan plan_blur(float sigma_l, int levels)
 {
 	// Measured over a detailed picture against the blur in place: from 2.5
 	// texels on, at most two levels of 8 bits apart; at 2 texels, six.
 	constexpr float kHalveFrom = 2.5f;
+	constexpr double kHalveSigma = 0.9;
 	BlurPlan plan;
 	plan.level = levels;
 	plan.sigma = sigma_l;
 	if (sigma_l < kHalveFrom || levels >= 6)
 		return plan;
-	const double a = halving_outer_weight(), b = 0.5 - a;
+	// Taps at 0.5 and 1.5 texels on each side of the new texel's centre.
+	const double near = exp(-0.125 / (kHalveSigma * kHalveSigma));
+	const double far = exp(-1.125 / (kHalveSigma * kHalveSigma));
+	const double a = 0.5 * far / (near + far), b = 0.5 - a;
 	const double halve_variance = 2.0 * (b * 0.25 + a * 2.25);
 	// Reading a texture of half the resolution bilinearly at the texels of
 	// this level spreads by 3/4 texel squared.
 	const double rest = (double)sigma_l * sigma_l - halve_variance - 0.75;
 	plan.halve = true;
 	plan.level = levels + 1;
-	plan.halve_offset = filtered_halving_offset();
+	plan.halve_offset = (float)(0.5 + 2.0 * a);
 	plan.sigma = (float)(0.5 * sqrt(std::max(rest, 0.01)));
+	return plan;
+}
+
+Halving low_pass_halving(int to_level)
+{
+	if (to_level <= 1)
+		return {"Halve", 0.75f, 0.75f};
+	return {"Halve8", 0.875f, 1.75f};
+}
+
+BlurPlan plan_low_pass(float sigma, int levels)
+{
+	// What the halvings have already spread, in canvas pixels squared.
+	double spread = 0.0;
+	for (int i = 1; i <= levels; ++i)
+		spread += (double)low_pass_halving(i).variance * (double)(1 << (2 * (i - 1)));
+	const double texel = (double)(1 << levels);
+	const double rest = std::max((double)sigma * sigma - spread, 0.0025) / (texel * texel);
+	BlurPlan plan;
+	plan.level = levels;
+	plan.sigma = (float)std::min(sqrt(rest), 4.0);
+	// From 2.5 texels on, one level down behind another such halving.
+	if (plan.sigma < 2.5f || levels >= 6)
+		return plan;
+	const Halving halving = low_pass_halving(levels + 1);
+	plan.halve = true;
+	plan.level = levels + 1;
+	plan.halve_offset = halving.offset;
+	plan.halve_technique = halving.technique;
+	// The cells then read that level bilinearly, which spreads by 1/6
+	// texel squared.
+	plan.sigma = (float)sqrt(std::max((rest - (double)halving.variance) * 0.25 - 1.0 / 6.0, 0.0025));
 	return plan;
 }
 
@@ -179,7 +192,7 @@ GaussianPlan plan_gaussian(const PlanInput &in, const BlurPlan &blur, const Texe
 	const TexelRect first = grow(gauss.across, gauss.taps.count, 0, level);
 	if (blur.halve) {
 		gauss.halved = first;
-		reads = to_level(first, level, level_geometry(in.region, in.levels), 2);
+		reads = to_level(first, level, level_geometry(in.region, in.levels), 4);
 	} else {
 		reads = first;
 	}
@@ -227,12 +240,12 @@ TexelRect plan_mosaic_steps(const PlanInput &in, ChainPlan &plan)
 	if (!(in.sigma >= kLowPassFrom))
 		return texels_over(level_geometry(r, L), x0, y0, x1, y1, 1);
 
-	const BlurPlan blur = plan_blur(level_sigma(in.sigma, L), L);
+	const BlurPlan blur = plan_low_pass(in.sigma, L);
 	plan.result_level = blur.level;
 	// Halved by 2 x 2 means, fine detail would fold into the levels
 	// differently at every offset of the text to the texel grid, and the
 	// low-pass after them could not take it out again.
-	plan.filtered_halvings = true;
+	plan.low_pass_halvings = true;
 	// A low-passed level is smooth: bilinear reads average it best, except
 	// where a cell spans at most 4 texels of a level blurred in place.
 	plan.reduce_points = !blur.halve && reduce_with_points(c, blur.level);
@@ -248,8 +261,8 @@ ChainPlan plan_chain(const PlanInput &in)
 	ChainPlan plan;
 	const int L = plan.levels = std::min(std::max(in.levels, 0), 6);
 	plan.halving[L] = in.mosaic ? plan_mosaic_steps(in, plan) : plan_blur_steps(in, plan);
-	// A filtered halving reads a texel further out than a 2 x 2 mean.
-	const int pad = plan.filtered_halvings ? 2 : 1;
+	// The low-pass's halvings read up to four texels beyond their own.
+	const int pad = plan.low_pass_halvings ? 4 : 1;
 	for (int i = L; i > 0; --i)
 		plan.halving[i - 1] =
 		    to_level(plan.halving[i], level_geometry(in.region, i), level_geometry(in.region, i - 1), pad);

@@ -47,13 +47,27 @@ struct BlurPlan {
 	bool halve = false;
 	int level = 0; // the level the Gaussian runs on
 	float halve_offset = 0.0f;
+	const char *halve_technique = "Halve";
 	float sigma = 0.0f; // in texels of that level
 };
 BlurPlan plan_blur(float sigma_l, int levels);
 
-// Where the filtered halving ("Halve") reads, in texels of the level it
-// halves, on either side of the new texel's centre.
-float filtered_halving_offset();
+// The halvings in front of the mosaic's low-pass, which let almost none of
+// the finest detail fold back into the smaller level (where a 2 x 2 mean
+// lets through what moving text needs to be read back): binomial filters,
+// [1 3 3 1] / 8 ("Halve", 4 reads) from the capture and
+// [1 7 21 35 35 21 7 1] / 128 ("Halve8", 16 reads) below it, read in
+// bilinear pairs at `offset` (and three times it) texels of the level halved.
+struct Halving {
+	const char *technique;
+	float offset;
+	float variance; // texels of the level halved, squared
+};
+Halving low_pass_halving(int to_level);
+
+// The mosaic's Gaussian of sigma canvas pixels after `levels` such
+// halvings: at level `levels`, or one further down from 2.5 texels on.
+BlurPlan plan_low_pass(float sigma, int levels);
 
 // A rectangle of texels [x0, x1) x [y0, y1).
 struct TexelRect {
@@ -107,7 +121,7 @@ struct GaussianPlan {
 struct ChainPlan {
 	int levels = 0;
 	TexelRect halving[7]{}; // [i]: the texels drawn at level i, 1 to levels
-	bool filtered_halvings = false; // "Halve" rather than "Down"
+	bool low_pass_halvings = false; // low_pass_halving's rather than 2 x 2 means ("Down")
 	// A copy keeps the untouched picture for the shaped composite in slot 0.
 	bool keep_capture = false;
 	TexelRect capture{};
