@@ -2,7 +2,8 @@
 # The test command: style check, then every test against the real host, in
 # a plain build and in one with AddressSanitizer and UBSan, then the threads
 # test alone in a ThreadSanitizer build, then a minute's soak in the real
-# OBS Studio (SOAK_SECONDS, default 60; 0 skips it).
+# OBS Studio (SOAK_SECONDS, default 60; 0 skips it). The Windows
+# cross-build and its checks come first: a minute at most.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 if [ "${MISTPANE_ENV:-}" = "" ]; then
@@ -14,6 +15,8 @@ unset MISTPANE_BUILD_DIR
 "$here/check-format.sh"
 
 status=0
+echo "== Windows cross-build"
+"$here/build-windows.sh" || status=1
 for flavor in release sanitize; do
   dir=$("$here/build.sh" "$flavor")
   echo "== tests ($flavor) in $dir"

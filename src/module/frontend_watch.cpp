@@ -24,7 +24,9 @@ EventCallbackFn frontend_function(const char *name)
 {
 #ifdef _WIN32
 	HMODULE library = GetModuleHandleW(L"obs-frontend-api.dll");
-	return library ? reinterpret_cast<EventCallbackFn>(GetProcAddress(library, name)) : nullptr;
+	// Through void (*)(), the one type GCC lets any function pointer pass.
+	return library ? reinterpret_cast<EventCallbackFn>(reinterpret_cast<void (*)()>(GetProcAddress(library, name)))
+		       : nullptr;
 #else
 	return reinterpret_cast<EventCallbackFn>(dlsym(RTLD_DEFAULT, name));
 #endif
