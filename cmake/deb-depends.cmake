@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Read by cpack (CPACK_PROJECT_CONFIG_FILE): the Debian package depends on
 # the host's alternatives (as configured) and on what dpkg-shlibdeps finds
 # the built module needs besides them, libc for one.

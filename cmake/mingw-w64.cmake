@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Toolchain of the Windows cross-build: Debian's MinGW-w64 for 64-bit
 # Windows, its POSIX thread model (linked statically, see windows.cmake).
 set(CMAKE_SYSTEM_NAME Windows)

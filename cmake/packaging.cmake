@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Install rules and the Debian package.
 #
 # The default installation is the system layout, as Debian's own OBS

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Pre-link step of the Windows module (see windows.cmake): from the
 # objects about to be linked, writes DIR/obs.def and its import library
 # DIR/libobs.a (every undefined name that libobs exports), and

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # libobs for the MinGW-w64 cross-build. OBS ships no SDK for MinGW: the
 # module is compiled against libobs's own headers (the same on every
 # platform) and linked against an import library of obs.dll made at link

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Cross-build the module for 64-bit Windows with MinGW-w64 (src/ only, no
 # tests) in build/<env>-windows, check the DLL and pack
 # out/windows/mistpane-<version>-windows-x64.zip in OBS Studio's Windows

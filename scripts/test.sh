@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The test command: style check, then every test against the real host, in
 # a plain build and in one with AddressSanitizer and UBSan, then the threads
 # test alone in a ThreadSanitizer build, then a minute's soak in the real

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The Debian package and the per-user install as the README's commands make
 # them: built, installed, loaded by the host from where they were
 # installed, and the package removed again without a trace. The package's

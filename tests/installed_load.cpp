@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Loads the module as OBS Studio does at start-up, from where it was
 // installed: libobs's own plug-in folders and the per-user folder that the
 // frontend adds, every other plug-in left out. The folders it must come
