@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-2.0-or-later
-# The test command: style check, then every test against the real host, in
-# a plain build and in one with AddressSanitizer and UBSan, then the threads
-# test alone in a ThreadSanitizer build, then a minute's soak in the real
-# OBS Studio (SOAK_SECONDS, default 60; 0 skips it). The Windows
-# cross-build and its checks come first: a minute at most.
+# The test command: style and licence-line checks, the Windows cross-build
+# and its checks (a minute at most), then every test against the real host,
+# in a plain build and in one with AddressSanitizer and UBSan, then the
+# threads test alone in a ThreadSanitizer build, then a minute's soak in the
+# real OBS Studio (SOAK_SECONDS, default 60; 0 skips it).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 if [ "${MISTPANE_ENV:-}" = "" ]; then
@@ -14,6 +14,7 @@ start=$(date +%s)
 # Each flavour keeps its own folder.
 unset MISTPANE_BUILD_DIR
 "$here/check-format.sh"
+"$here/spdx.sh" --check
 
 status=0
 echo "== Windows cross-build"
