@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Cost of the per-frame ticks of many boards, the placement scan included,
 // in the real host. Prints figures; judges nothing.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Per-frame cost of one board on a 1920x1080 canvas at 30 fps, in the real
 // host, beside two references in the same run: a cropped copy of the board's
 // region as a plain scene item (the host draws it through a texture of its

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Install rules and the Debian package.
 #
 # The default installation is the system layout, as Debian's own OBS
@@ -5,19 +6,41 @@
 # in <datadir>/obs/obs-plugins/mistpane. The component "user" (only
 # installed when asked for by name) is the layout of OBS's per-user plug-in
 # folder, installed with the prefix ~/.config/obs-studio/plugins/mistpane.
+# MISTPANE_FLATPAK makes the layout of an extension of OBS's Flatpak
+# (prefix /app/plugins/MistPane): lib/obs-plugins, share/obs/obs-plugins
+# and the extension's metainfo. On Windows it is OBS's installation folder.
+
+if(WIN32)
+  # OBS Studio's Windows layout, relative to its installation folder.
+  install(TARGETS mistpane LIBRARY DESTINATION obs-plugins/64bit RUNTIME DESTINATION obs-plugins/64bit)
+  install(DIRECTORY data/ DESTINATION data/obs-plugins/mistpane)
+  install(FILES LICENSE DESTINATION data/obs-plugins/mistpane)
+  return()
+endif()
 
 include(GNUInstallDirs)
 
+option(MISTPANE_FLATPAK "Install as an extension of OBS Studio's Flatpak" OFF)
+set(MISTPANE_FLATPAK_ID com.obsproject.Studio.Plugin.MistPane)
+
 # OBS on Debian and Ubuntu looks only in the multiarch folder, which
 # GNUInstallDirs picks only for the prefix /usr; the package is built from
-# trees of any prefix.
+# trees of any prefix. OBS's Flatpak looks in lib/obs-plugins of the
+# merged extensions, whatever the SDK's multiarch.
 set(MISTPANE_PLUGIN_LIBDIR "${CMAKE_INSTALL_LIBDIR}")
-if(CMAKE_LIBRARY_ARCHITECTURE AND MISTPANE_PLUGIN_LIBDIR STREQUAL "lib")
+if(MISTPANE_FLATPAK)
+  set(MISTPANE_PLUGIN_LIBDIR lib)
+elseif(CMAKE_LIBRARY_ARCHITECTURE AND MISTPANE_PLUGIN_LIBDIR STREQUAL "lib")
   set(MISTPANE_PLUGIN_LIBDIR "lib/${CMAKE_LIBRARY_ARCHITECTURE}")
 endif()
 
 install(TARGETS mistpane LIBRARY DESTINATION "${MISTPANE_PLUGIN_LIBDIR}/obs-plugins" COMPONENT mistpane)
 install(DIRECTORY data/ DESTINATION "${CMAKE_INSTALL_DATAROOTDIR}/obs/obs-plugins/mistpane" COMPONENT mistpane)
+install(FILES packaging/debian/copyright DESTINATION "${CMAKE_INSTALL_DATAROOTDIR}/doc/mistpane" COMPONENT mistpane)
+if(MISTPANE_FLATPAK)
+  install(FILES "packaging/flatpak/${MISTPANE_FLATPAK_ID}.metainfo.xml"
+          DESTINATION "${CMAKE_INSTALL_DATAROOTDIR}/metainfo" COMPONENT mistpane)
+endif()
 
 install(TARGETS mistpane LIBRARY DESTINATION bin/64bit COMPONENT user EXCLUDE_FROM_ALL)
 install(DIRECTORY data/ DESTINATION data COMPONENT user EXCLUDE_FROM_ALL)
@@ -44,11 +67,18 @@ GPU inside OBS.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION video)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_ENHANCES obs-studio)
-# The symbols the module uses are older than the API it declares, but the
-# host refuses a module of a newer minor version than its own: ask for the
-# package that holds the libobs built against at that minor version or later.
+# The host is Debian's libobs or OBS's own package for Ubuntu, one
+# "obs-studio" that holds libobs itself (and conflicts with Debian's). The
+# symbols the module uses are older than the API it declares, but the host
+# refuses a module of a newer minor version than its own.
+set(_host_version "${libobs_VERSION_MAJOR}.${libobs_VERSION_MINOR}")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libobs0t64 (>= ${_host_version}) | obs-studio (>= ${_host_version})")
+# CPack's own dpkg-shlibdeps would add an unconditional dependency on
+# the package owning the libobs built against: it runs at package time
+# instead, leaving the host's packages out (cmake/deb-depends.cmake).
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
+set(_host_packages libobs0t64 obs-studio)
 find_program(MISTPANE_DPKG_QUERY dpkg-query)
 mark_as_advanced(MISTPANE_DPKG_QUERY)
 get_target_property(_libobs_file OBS::libobs LOCATION)
@@ -58,7 +88,15 @@ if(MISTPANE_DPKG_QUERY AND _libobs_file)
                   ERROR_QUIET RESULT_VARIABLE _libobs_found)
   if(_libobs_found EQUAL 0)
     string(REGEX REPLACE ":.*" "" _libobs_package "${_libobs_owner}")
-    set(CPACK_DEBIAN_PACKAGE_DEPENDS "${_libobs_package} (>= ${libobs_VERSION_MAJOR}.${libobs_VERSION_MINOR})")
+    list(APPEND _host_packages "${_libobs_package}")
   endif()
 endif()
+list(REMOVE_DUPLICATES _host_packages)
+file(GENERATE OUTPUT "${CMAKE_BINARY_DIR}/CPackProjectConfig.cmake" CONTENT
+     "set(MISTPANE_MODULE \"$<TARGET_FILE:mistpane>\")
+set(MISTPANE_HOST_PACKAGES \"${_host_packages}\")
+set(MISTPANE_WORK_DIR \"${CMAKE_BINARY_DIR}/deb-depends\")
+include(\"${PROJECT_SOURCE_DIR}/cmake/deb-depends.cmake\")
+")
+set(CPACK_PROJECT_CONFIG_FILE "${CMAKE_BINARY_DIR}/CPackProjectConfig.cmake")
 include(CPack)

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Build the module alone, without the tests, in build/<env>-dist for
 # installing and packaging (install prefix /usr); print the folder.
 # Runs natively when the host has libobs >= 32.2, else in the build root.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Build the module (and tests) in build/<flavor>: "release" (default),
 # "sanitize" (AddressSanitizer and UndefinedBehaviorSanitizer) or "thread";
 # targets after the flavor build only those (default: everything).

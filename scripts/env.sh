@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Run a command where libobs >= 32.2 can be built against: natively when the
 # host has its development files, otherwise inside the forky build root.
 # MISTPANE_FORCE_ROOT=1 always uses the root.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Reformat the C++ sources in place (all, or the files given).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)

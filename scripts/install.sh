@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Build the module without the tests and install it where OBS Studio looks
 # for plug-ins on this machine:
 #   --user    ${XDG_CONFIG_HOME:-~/.config}/obs-studio/plugins/mistpane

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Build the Debian package mistpane_<version>_<arch>.deb with CPack, by
 # default into out/package (a folder given as the first argument is used
 # instead; with the build root it must lie inside the checkout). Prints

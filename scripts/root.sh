@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Ensure the forky build root exists and is current; print its path.
 # The root is built in a scratch folder and renamed into place only when
 # complete, so an interrupted first run is simply redone.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The main job: build the module, load it in the real host (headless, under
 # Xvfb), print what it registered and render the gallery of boards (PNG
 # images and an index page, by default in out/gallery; a folder given as the

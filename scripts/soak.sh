@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Soak in the real OBS Studio: the freshly built module installed per user
 # in a throw-away profile, the GUI under Xvfb driven through obs-websocket
 # for SECONDS (default 60) of streamer actions, then quit with SIGTERM.

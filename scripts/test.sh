@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# The test command: style check, then every test against the real host, in
-# a plain build and in one with AddressSanitizer and UBSan, then the threads
-# test alone in a ThreadSanitizer build, then a minute's soak in the real
-# OBS Studio (SOAK_SECONDS, default 60; 0 skips it).
+# SPDX-License-Identifier: GPL-2.0-or-later
+# The test command: style and licence-line checks, the Windows cross-build
+# and its checks (a minute at most), then every test against the real host,
+# in a plain build and in one with AddressSanitizer and UBSan, then the
+# threads test alone in a ThreadSanitizer build, then a minute's soak in the
+# real OBS Studio (SOAK_SECONDS, default 60; 0 skips it).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 if [ "${MISTPANE_ENV:-}" = "" ]; then
@@ -12,8 +14,11 @@ start=$(date +%s)
 # Each flavour keeps its own folder.
 unset MISTPANE_BUILD_DIR
 "$here/check-format.sh"
+"$here/spdx.sh" --check
 
 status=0
+echo "== Windows cross-build"
+"$here/build-windows.sh" || status=1
 for flavor in release sanitize; do
   dir=$("$here/build.sh" "$flavor")
   echo "== tests ($flavor) in $dir"

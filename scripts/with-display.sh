@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Run a command with a private Xvfb display (software OpenGL through Mesa).
 set -euo pipefail
 if [ -n "${DISPLAY:-}" ] && [ "${MISTPANE_OWN_DISPLAY:-1}" = 0 ]; then

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The walk of a board's scene and group for the items beneath it, on real
 // scenes, groups and show/hide transitions of the host.
 #include <obs.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The pixels a board changes are exactly its visible area on the canvas,
 // for rotated, scaled, flipped, cropped and bounded items. The area is
 // computed here from the item's settings, not from the host's transform.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Board settings as the host applies them: defaults, clamps, the first
 // update's fade rule, size and colour space.
 #include <obs-module.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The arithmetic of the capture and the chain: reach, region, levels,
 // sigma, grid, clamp boxes and the composite's placement.
 #include <obs.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // 600 frames of boards created, moved, resized, switched between modes and
 // destroyed, in the program output and in views of our own: no graphics
 // error reaches the log, every host reference the module took is given

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Boards on a 16-bit float canvas (P010 output: GS_CS_SRGB_16F; with "pq"
 // the HDR canvas, GS_CS_709_EXTENDED): the chain runs in GS_RGBA16F and
 // still blurs; 8-bit views of the same scene switch it back and forth.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The two ways of getting the picture beneath a board: a copy out of a
 // target that shows the canvas one to one, and a redraw of the items
 // beneath for every other view (or when forced). Both must give the same

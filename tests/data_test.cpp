@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The module's data folder: every locale carries the keys of en-US and reads
 // in the host as written, a locale lacking a key falls back to en-US, and
 // the plugin manager's manifest agrees with the module.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The redraw of one item beneath a board: technique, filter and blend
 // choices as plain rules, and real redraws compared with what the host
 // itself draws for the same items.

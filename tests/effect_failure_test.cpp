@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A board effect that does not compile: the module still loads, says why in
 // the right order, registers the type, and boards exist but draw nothing.
 #include <obs-module.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Wherever the host draws a board that should hide something, nothing of
 // the picture beneath gets through: studio mode's private program scenes,
 // a board whose place the scan no longer knows, and failed captures.

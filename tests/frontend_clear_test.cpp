@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // OBS Studio's frontend clears a scene collection (on exit and on a switch)
 // by removing every scene from inside obs_enum_scenes. Emulated here with
 // the events it sends around that walk: each scene outlives the walk that

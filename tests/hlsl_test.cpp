@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The board effect as OBS on Windows compiles it: the host's effect parser
 // writes one vertex and one pixel shader text per technique pass, the
 // Direct3D 11 backend rewrites each into HLSL (its shader processor) and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The board's two hotkeys, pressed through the host's hotkey machinery: by a
 // key bound to them, and by the routed callback the OBS frontend uses.
 #include <obs-module.h>

@@ -1,7 +1,12 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The Debian package and the per-user install as the README's commands make
 # them: built, installed, loaded by the host from where they were
-# installed, and the package removed again without a trace.
+# installed, and the package removed again without a trace. The package's
+# module must run on Ubuntu 24.04 too (its glibc and libstdc++). Last, the
+# Flatpak extension as its manifest builds it, staged as OBS's Flatpak
+# mounts and merges extensions, and loaded from the folders that OBS's
+# Flatpak searches.
 # In the build root the package goes into the root's own system folders:
 # one run at a time (a lock shared by every checkout using the root), and
 # it is purged however the run ends. Elsewhere the system part is left out
@@ -42,9 +47,10 @@ deb=$(scripts/package.sh "$tmp/package")
 echo "package built in $(seconds "$start") s: $deb"
 [ "$(basename "$deb")" = "mistpane_${version}_${arch}.deb" ] || fail "package named $(basename "$deb")"
 
-# The files: the module and every file of data/, nothing else.
+# The files: the module, every file of data/ and the copyright, nothing else.
 expected=$(
   echo "./usr/lib/$multiarch/obs-plugins/mistpane.so"
+  echo "./usr/share/doc/mistpane/copyright"
   (cd data && find . -type f | sed "s|^\./|.$datadir/|")
 )
 actual=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}')
@@ -61,8 +67,26 @@ field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Architecture)" = "$arch" ] || fail "Architecture $(field Architecture)"
 [ "$(field Section)" = video ] || fail "Section $(field Section)"
 [ "$(field Enhances)" = obs-studio ] || fail "Enhances $(field Enhances)"
-# The host refuses a module of a newer minor version than its own.
-grep -Eq '(^|, )libobs[^ ,]* \(>= 32\.2\)' <<<"$(field Depends)" || fail "Depends $(field Depends)"
+# Debian's libobs or OBS's own Ubuntu package (which holds libobs), of the
+# host's minor version or later, and no other dependency on either.
+host='libobs0t64 (>= 32.2) | obs-studio (>= 32.2)'
+depends=$(field Depends)
+[ "${depends%%, *}" = "$host" ] || fail "Depends does not start with the host's alternatives: $depends"
+! grep -Eq 'libobs|obs-studio' <<<"${depends#"$host"}" || fail "Depends names the host twice: $depends"
+# Ubuntu 24.04 has glibc 2.39 and libstdc++ 3.4.33 (GCC 14).
+ubuntu_ok() { [ "$(printf '%s\n%s\n' "$2" "$3" | sort -V | tail -1)" = "$3" ] || fail "$1 $2 is newer than Ubuntu 24.04's $3"; }
+for dep in libc6:2.39 libstdc++6:14.2 libgcc-s1:14.2; do
+  version=$(grep -Eo "(^|, )${dep%%:*} \(>= [^)]*\)" <<<"$depends" | sed 's/.*>= //; s/)//' || true)
+  [ -z "$version" ] || ubuntu_ok "Depends ${dep%%:*}" "$version" "${dep#*:}"
+done
+dpkg-deb -x "$deb" "$tmp/unpacked"
+versions=$(objdump -T "$tmp/unpacked/usr/lib/$multiarch/obs-plugins/mistpane.so" |
+  grep -Eo '\b(GLIBC|GLIBCXX|CXXABI|GCC)_[0-9.]+' | sort -u -V)
+echo "symbol versions: $(echo $versions)"
+for limit in GLIBC:2.39 GLIBCXX:3.4.33 CXXABI:1.3.15 GCC:14.0.0; do
+  newest=$(grep "^${limit%%:*}_" <<<"$versions" | sed 's/^[A-Z]*_//' | tail -1 || true)
+  [ -z "$newest" ] || ubuntu_ok "${limit%%:*}" "$newest" "${limit#*:}"
+done
 
 if [ "$system" = 1 ]; then
   mkdir -p /run/lock
@@ -97,3 +121,62 @@ HOME=$home XDG_CONFIG_HOME= scripts/install.sh --user >/dev/null
 MISTPANE_EXPECT_BIN=$plugin/bin/64bit/mistpane.so MISTPANE_EXPECT_DATA=$plugin/data HOME=$home \
   "$loader" --gtest_brief=1
 echo "per-user install and load in $(seconds "$step") s"
+
+# The Flatpak extension: the manifest's own CMake options and prefix, the
+# files installed into a stand-in for the sandbox's /app, each extension
+# mounted at /app/plugins/<name> and the folders of OBS's merge-dirs
+# ("lib/obs-plugins;share/obs/obs-plugins") merged into /app/plugins by
+# links, as Flatpak does. OBS's Flatpak looks in /app/plugins/lib/obs-plugins
+# and /app/plugins/share/obs/obs-plugins/%module% (libobs/obs-nix.c).
+step=$(date +%s)
+flatpak=packaging/flatpak
+id=com.obsproject.Studio.Plugin.MistPane
+appstreamcli validate --no-net "$flatpak/$id.metainfo.xml" >/dev/null ||
+  fail "metainfo: $(appstreamcli validate --no-net "$flatpak/$id.metainfo.xml" || true)"
+python3 - "$flatpak/$id.json" "$flatpak/$id.metainfo.xml" >"$tmp/manifest" <<'PY' || fail "Flatpak manifest or metainfo"
+import json, sys, xml.etree.ElementTree as ET
+m = json.load(open(sys.argv[1]))
+expect = {"id": "com.obsproject.Studio.Plugin.MistPane", "runtime": "com.obsproject.Studio",
+          "runtime-version": "stable", "sdk": "org.freedesktop.Sdk//25.08", "build-extension": True}
+for key, value in expect.items():
+    assert m.get(key) == value, f"manifest {key}: {m.get(key)!r}, not {value!r}"
+meta = ET.parse(sys.argv[2]).getroot()
+assert meta.get("type") == "addon" and meta.findtext("id") == m["id"], "metainfo id"
+assert meta.findtext("extends") == "com.obsproject.Studio", "metainfo extends"
+assert meta.findtext("project_license") == "GPL-2.0-or-later", "metainfo licence"
+(module,) = [x for x in m["modules"] if x["name"] == "mistpane"]
+assert module["buildsystem"] == "cmake-ninja", module["buildsystem"]
+print(m["build-options"]["prefix"])
+print("\n".join(module.get("config-opts", [])))
+PY
+mapfile -t manifest <"$tmp/manifest"
+prefix=${manifest[0]}
+[ "$prefix" = /app/plugins/MistPane ] || fail "Flatpak prefix $prefix"
+build=build/${MISTPANE_ENV:-native}-flatpak
+# flatpak-builder's own options for cmake-ninja, then the manifest's.
+cmake -S . -B "$build" -G Ninja -DCMAKE_INSTALL_PREFIX="$prefix" -DCMAKE_INSTALL_LIBDIR=lib \
+  "${manifest[@]:1}" >/dev/null
+cmake --build "$build" -j"$(nproc)" >/dev/null
+sandbox=$tmp/sandbox
+DESTDIR=$sandbox cmake --install "$build" >/dev/null
+extension=$sandbox$prefix
+expected=$(
+  echo lib/obs-plugins/mistpane.so
+  echo share/doc/mistpane/copyright
+  echo "share/metainfo/$id.metainfo.xml"
+  (cd data && find . -type f | sed "s|^\./|share/obs/obs-plugins/mistpane/|")
+)
+actual=$(cd "$extension" && find . -type f | sed 's|^\./||')
+[ "$(sort <<<"$expected")" = "$(sort <<<"$actual")" ] ||
+  fail "extension files differ: $(diff <(sort <<<"$expected") <(sort <<<"$actual") || true)"
+[ "$(ls "$sandbox/app/plugins")" = "${prefix##*/}" ] || fail "installed outside $prefix"
+for dir in lib/obs-plugins share/obs/obs-plugins; do
+  mkdir -p "$sandbox/app/plugins/$dir"
+  for entry in "$extension/$dir"/*; do ln -s "$entry" "$sandbox/app/plugins/$dir/"; done
+done
+MISTPANE_HOST_BIN=$sandbox/app/plugins/lib/obs-plugins \
+  MISTPANE_HOST_DATA=$sandbox/app/plugins/share/obs/obs-plugins/%module% \
+  MISTPANE_EXPECT_BIN=$sandbox/app/plugins/lib/obs-plugins/mistpane.so \
+  MISTPANE_EXPECT_DATA=$sandbox/app/plugins/share/obs/obs-plugins/mistpane HOME=$tmp/empty-home \
+  "$loader" --gtest_brief=1
+echo "Flatpak extension built, staged and loaded in $(seconds "$step") s"

@@ -1,7 +1,12 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Loads the module as OBS Studio does at start-up, from where it was
 // installed: libobs's own plug-in folders and the per-user folder that the
 // frontend adds, every other plug-in left out. The folders it must come
 // from are given by MISTPANE_EXPECT_BIN and MISTPANE_EXPECT_DATA.
+// MISTPANE_HOST_BIN and MISTPANE_HOST_DATA add one more pair as libobs
+// itself does, for folders another build of the host has compiled in
+// (OBS's Flatpak: /app/plugins/lib/obs-plugins and
+// /app/plugins/share/obs/obs-plugins/%module%).
 #include <obs-module.h>
 #include <util/bmem.h>
 #include <util/platform.h>
@@ -28,6 +33,10 @@ TEST(Installed, LoadsFromItsFolders)
 	ASSERT_NE(user, nullptr);
 	obs_add_module_path((std::string(user) + "/bin/64bit").c_str(), (std::string(user) + "/data").c_str());
 	bfree(user);
+	const char *host_bin = std::getenv("MISTPANE_HOST_BIN");
+	const char *host_data = std::getenv("MISTPANE_HOST_DATA");
+	if (host_bin && host_data)
+		obs_add_module_path(host_bin, host_data);
 	obs_add_safe_module("mistpane");
 	obs_module_failure_info failures = {};
 	obs_load_all_modules2(&failures);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The crop and signed scale with which the host really draws a scene item:
 // every bounds type, crop to bounds, and a few items checked against what
 // the host itself computes and draws.

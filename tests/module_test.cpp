@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The module frame as the host sees it: entry points, registration, log.
 #include <obs-module.h>
 #include <util/platform.h>

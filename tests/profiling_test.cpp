@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The profiling switch read at module load and the timing report lines.
 // One process per value of MISTPANE_PROFILE; the first argument names the
 // case ("on_1", "off_empty", "off_unset", ...), "report" also runs the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The property list as the host builds it for its properties view: controls,
 // their ranges and texts, the status line and the mode switch.
 #include <obs-module.h>

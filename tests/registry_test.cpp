@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Where boards are found: the module's per-frame scan as the tick stores it,
 // and the same registry code asked directly from the test thread.
 #include <obs.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Scenes with a picture and a board, and pixel measures, for the render
 // tests. Header-only so each test binary stays one translation unit.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Boards driven from a thread of their own, as the frontend's user-interface
 // thread does, while the host ticks and draws them on its graphics thread.
 #include <obs-module.h>

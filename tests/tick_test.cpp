@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The per-frame tick: the fade as arithmetic and through real frames, the
 // placement status and the shared-board warning.
 #include <obs.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Renders boards over a detailed test picture through the real host and the
 // freshly built module, and writes each program output beside the same
 // scene without the board, an index page and a contact sheet.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Loads the freshly built module into a real, headless host and prints what
 // it registered: the module, the source type, its defaults, properties and
 // hotkeys, and the module's own log lines.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "module/frontend_watch.h"
 
 #include <obs-frontend-api.h>
@@ -24,7 +25,9 @@ EventCallbackFn frontend_function(const char *name)
 {
 #ifdef _WIN32
 	HMODULE library = GetModuleHandleW(L"obs-frontend-api.dll");
-	return library ? reinterpret_cast<EventCallbackFn>(GetProcAddress(library, name)) : nullptr;
+	// Through void (*)(), the one type GCC lets any function pointer pass.
+	return library ? reinterpret_cast<EventCallbackFn>(reinterpret_cast<void (*)()>(GetProcAddress(library, name)))
+		       : nullptr;
 #else
 	return reinterpret_cast<EventCallbackFn>(dlsym(RTLD_DEFAULT, name));
 #endif

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #ifdef MISTPANE_REF_AUDIT
 
 #include "module/host_refs.h"

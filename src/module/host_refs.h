@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Every reference the module takes on a host object goes through these
 // helpers, and every one it holds sits in one of the RAII types below. A

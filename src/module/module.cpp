@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The host-facing entry points of the plug-in.
 #include <obs-module.h>
 

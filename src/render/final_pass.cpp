@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "render/final_pass.h"
 
 #include "render/board_effect.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "render/item_geometry.h"
 
 #include <graphics/vec3.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "render/texture_pool.h"
 
 gs_texrender_t *ensure_slot(TexturePool &pool, int slot, gs_color_format format)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // Holds the host's video frame time still for code that asks for it
 // (obs_get_video_frame_time), so that views drawn from the test thread

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // A real libobs host for tests: headless OpenGL through EGL on X11, the
 // freshly built module loaded from the build tree, log lines captured.

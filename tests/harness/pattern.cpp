@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A deterministic picture for pixel tests, drawn from a texture made once
 // per update.
 #include "harness/host.h"

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Drives the real OBS Studio GUI through obs-websocket like a streamer with
 blur boards would, quits it with SIGTERM and reports how it ended.
 
