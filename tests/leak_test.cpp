@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Small text moving one pixel a frame under a mosaic, frames read from the
 // host's output and combined as a viewer who records the stream would:
 // none of the text's fine detail may come back.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // When a board's settings hide less than a viewer who records the stream
 // can undo: the figures behind the warnings in its properties.

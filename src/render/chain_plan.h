@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // The pure arithmetic of the blur and mosaic chain: which level each pass
 // draws, which of its texels, and with which filter. No GPU is touched here,

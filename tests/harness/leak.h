@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 // What a viewer who records the stream can get back of small text from
 // beneath a board: measures on frames read from the host's output.
