@@ -328,6 +328,121 @@ ChainInput input_for(const DrawSnapshot &snap, const matrix4 &m, uint32_t bw, ui
 	return in;
 }
 
+// The chain's plan for one board, worked out without a GPU: which level
+// each pass draws, which of its texels and with which technique.
+PlanInput plan_input(float sigma, float cell, bool mosaic, int levels, CaptureRegion region, float bx0, float by0,
+		     float bx1, float by1)
+{
+	PlanInput in;
+	in.region = region;
+	in.levels = levels;
+	in.sigma = sigma;
+	in.cell = cell;
+	in.mosaic = mosaic;
+	in.bx0 = bx0;
+	in.by0 = by0;
+	in.bx1 = bx1;
+	in.by1 = by1;
+	return in;
+}
+
+bool inside(const TexelRect &r, const LevelGeometry &g)
+{
+	return !r.empty() && r.x0 >= 0 && r.y0 >= 0 && r.x1 <= (int32_t)g.width && r.y1 <= (int32_t)g.height;
+}
+
+// Each rect lies in its level, each halving reads what the next one draws,
+// and the Gaussian's first pass covers what its second reads.
+void expect_consistent(const ChainPlan &plan, const CaptureRegion &region)
+{
+	for (int i = 1; i <= plan.levels; ++i) {
+		SCOPED_TRACE(i);
+		const TexelRect &r = plan.halving[i], &up = plan.halving[i - 1];
+		EXPECT_TRUE(inside(r, level_geometry(region, i)));
+		EXPECT_LE(up.x0, 2 * r.x0);
+		EXPECT_LE(up.y0, 2 * r.y0);
+		EXPECT_GE(up.x1, std::min(2 * r.x1, (int32_t)level_geometry(region, i - 1).width));
+		EXPECT_GE(up.y1, std::min(2 * r.y1, (int32_t)level_geometry(region, i - 1).height));
+	}
+	if (!plan.gauss.run)
+		return;
+	const LevelGeometry g = level_geometry(region, plan.gauss.blur.level);
+	EXPECT_TRUE(inside(plan.gauss.down, g));
+	EXPECT_TRUE(inside(plan.gauss.across, g));
+	EXPECT_LE(plan.gauss.across.y0, plan.gauss.down.y0 - std::min(plan.gauss.taps.count, plan.gauss.down.y0));
+	EXPECT_LE(plan.gauss.across.x0, plan.gauss.down.x0);
+	EXPECT_GE(plan.gauss.across.x1, plan.gauss.down.x1);
+}
+
+TEST(Plan, EachConfigurationRunsItsPassesWhereItShould)
+{
+	CaptureRegion example{64, 64, 768, 448, 64, 64, 832, 512};
+	CaptureRegion canvas{0, 0, 1920, 1088, 0, 0, 1920, 1080};
+	struct Case {
+		const char *what;
+		PlanInput in;
+		bool mosaic_halvings; // low-pass halvings rather than 2 x 2 means
+		bool gauss;
+		int gauss_level;
+		bool halve;
+		const char *halve_technique;
+		bool back_up;
+		int result_level;
+		bool reduce_points;
+		const char *technique; // of the Gaussian
+	};
+	const Case cases[] = {
+	    // Blur radius 20: sigma 10, L 2, sigma_L 2.5, one level down and back up.
+	    {"blur 20", plan_input(10, 0, false, 2, example, 100, 100, 740, 460), false, true, 3, true, "Halve", true,
+	     2, false, "Blur4"},
+	    // Blur radius 2: sigma 1 at full resolution, four taps a side.
+	    {"blur 2", plan_input(1, 0, false, 0, example, 100, 100, 740, 460), false, true, 0, false, "Halve", false,
+	     0, false, "Blur4"},
+	    // Mosaic 24: low-pass 11.5 behind two binomial halvings, one more
+	    // level down (2.79 texels), the cells read bilinearly from level 3.
+	    {"mosaic 24", plan_input(11.5f, 24, true, 2, example, 100, 100, 740, 460), true, true, 3, true, "Halve8",
+	     false, 3, false, "Blur5"},
+	    // Mosaic 16: 1.74 texels of level 2 in place; 4 texels a cell, points.
+	    {"mosaic 16", plan_input(7.5f, 16, true, 2, example, 100, 100, 740, 460), true, true, 2, false, "Halve",
+	     false, 2, true, "Blur7"},
+	    // A fade's first cells: no low-pass, the picture read by points.
+	    {"mosaic 1", plan_input(0.0001f, 1.0002f, true, 0, example, 100, 100, 740, 460), false, false, 0, false,
+	     "Halve", false, 0, true, ""},
+	    // Emergency on 1920 x 1080 at 6 %: level 4, whose last row the canvas
+	    // edge cuts (1080 / 16), so the taps are read bilinearly.
+	    {"emergency", plan_input(31.9f, 64.8f, true, 4, canvas, 0, 0, 1920, 1080), true, true, 4, false, "Halve",
+	     false, 4, false, "Blur"},
+	};
+	for (const Case &c : cases) {
+		SCOPED_TRACE(c.what);
+		const ChainPlan plan = plan_chain(c.in);
+		EXPECT_EQ(plan.levels, c.in.levels);
+		EXPECT_EQ(plan.mosaic, c.in.mosaic);
+		EXPECT_EQ(plan.low_pass_halvings, c.mosaic_halvings);
+		EXPECT_EQ(plan.gauss.run, c.gauss);
+		if (c.gauss) {
+			EXPECT_EQ(plan.gauss.blur.level, c.gauss_level);
+			EXPECT_EQ(plan.gauss.blur.halve, c.halve);
+			if (c.halve)
+				EXPECT_STREQ(plan.gauss.blur.halve_technique, c.halve_technique);
+			EXPECT_STREQ(gaussian_technique(plan.gauss), c.technique);
+		}
+		EXPECT_EQ(plan.back_up, c.back_up);
+		EXPECT_EQ(plan.result_level, c.result_level);
+		if (c.in.mosaic)
+			EXPECT_EQ(plan.reduce_points, c.reduce_points);
+		EXPECT_FALSE(plan.keep_capture);
+		expect_consistent(plan, c.in.region);
+	}
+
+	// A shaped board read from the target keeps the untouched picture.
+	PlanInput shaped = cases[0].in;
+	shaped.copy = shaped.shaped = true;
+	const ChainPlan plan = plan_chain(shaped);
+	EXPECT_TRUE(plan.keep_capture);
+	EXPECT_TRUE(inside(plan.capture, level_geometry(example, 0)));
+}
+
 TEST(Composite, PlainBoardMapsItsQuadToTheCanvas)
 {
 	DrawSnapshot snap;

@@ -194,6 +194,23 @@ void draw_text(Picture &dst, uint32_t x, uint32_t y, const std::string &text, ui
 	}
 }
 
+// Text wrapped at word ends into at most max_lines lines of the 5x7 font.
+void draw_lines(Picture &dst, uint32_t x, uint32_t y, const std::string &text, uint32_t width, int max_lines)
+{
+	const size_t per_line = width / 6;
+	size_t start = 0;
+	for (int line = 0; line < max_lines && start < text.size(); ++line, y += 10) {
+		size_t end = std::min(text.size(), start + per_line);
+		if (end < text.size()) {
+			const size_t space = text.rfind(' ', end);
+			if (space != std::string::npos && space > start)
+				end = space;
+		}
+		draw_text(dst, x, y, text.substr(start, end - start), 1, width);
+		start = end + 1;
+	}
+}
+
 // Which canvas pixels lie inside the boards' visible boxes.
 struct Mask {
 	std::vector<uint8_t> inside = std::vector<uint8_t>(size_t(kWidth) * kHeight, 0);
@@ -277,6 +294,7 @@ enum class Show {
 
 struct Context {
 	obs_source_t *picture = nullptr; // the detail picture, full canvas
+	obs_source_t *text = nullptr; // small text, full canvas
 };
 
 struct Case {
@@ -312,6 +330,15 @@ auto simple(const char *settings)
 	return [settings](Context &, obs_scene_t *scene, Built &built) { add_board(scene, built, settings); };
 }
 
+// The board over small text instead of the detail picture.
+auto over_text(const char *settings)
+{
+	return [settings](Context &context, obs_scene_t *scene, Built &built) {
+		obs_scene_add(scene, context.text);
+		add_board(scene, built, settings);
+	};
+}
+
 std::vector<Case> cases()
 {
 	return {
@@ -322,6 +349,13 @@ std::vector<Case> cases()
 	    {"mosaic-8", "Mosaic, cells of 8", simple("\"mode\": \"mosaic\", \"mosaic_size\": 8")},
 	    {"mosaic-24", "Mosaic, cells of 24 (default)", simple("\"mode\": \"mosaic\", \"mosaic_size\": 24")},
 	    {"mosaic-64", "Mosaic, cells of 64", simple("\"mode\": \"mosaic\", \"mosaic_size\": 64")},
+	    {"mosaic-6", "Mosaic, cells of 6: too small, its properties warn",
+	     simple("\"mode\": \"mosaic\", \"mosaic_size\": 6")},
+	    // Cells low-passed first: text moving beneath gives nothing back over
+	    // the frames (mistpane-leak-bench measures it).
+	    {"mosaic-text-16", "Mosaic, cells of 16, over small text (11-pixel letters)",
+	     over_text("\"mode\": \"mosaic\", \"mosaic_size\": 16"), false},
+	    {"mosaic-text-24", "Mosaic, cells of 24, over small text", over_text("\"mode\": \"mosaic\""), false},
 	    {"ellipse-feather", "Ellipse, feather 60, blur radius 30",
 	     simple("\"shape\": \"ellipse\", \"feather\": 60, \"blur_radius\": 30")},
 	    {"rotated", "Rotated by 30 degrees, mosaic 24",
@@ -423,8 +457,22 @@ struct Result {
 	Change change;
 	const char *method;
 	std::string settings; // the board's settings as stored, JSON
+	std::vector<std::string> warnings; // the properties' warning lines shown
 	Picture before, after;
 };
+
+// The warning lines the board's properties show, as the host builds them.
+std::vector<std::string> property_warnings(obs_source_t *board)
+{
+	std::vector<std::string> lines;
+	obs_properties_t *props = obs_source_properties(board);
+	for (obs_property_t *p = obs_properties_first(props); p; obs_property_next(&p))
+		if (obs_property_get_type(p) == OBS_PROPERTY_TEXT && obs_property_text_type(p) == OBS_TEXT_INFO &&
+		    obs_property_text_info_type(p) == OBS_TEXT_INFO_WARNING && obs_property_visible(p))
+			lines.push_back(obs_property_description(p));
+	obs_properties_destroy(props);
+	return lines;
+}
 
 std::string settings_json(obs_source_t *board)
 {
@@ -479,6 +527,8 @@ bool write_index(const std::string &dir, const std::vector<Result> &results)
 			     "outside %.2f, capture: %s<br>board settings <code>%s</code></figcaption></figure>\n",
 			     r.file.c_str(), html_escape(r.what->caption).c_str(), html_escape(r.what->caption).c_str(),
 			     r.change.inside, r.change.outside, r.method, html_escape(r.settings).c_str());
+		for (const std::string &line : r.warnings)
+			std::fprintf(f, "<p style=\"color:#fc6\">Properties warn: %s</p>\n", html_escape(line).c_str());
 	}
 	std::fprintf(f, "</body></html>\n");
 	return std::fclose(f) == 0;
@@ -487,7 +537,9 @@ bool write_index(const std::string &dir, const std::vector<Result> &results)
 Picture contact_sheet(const std::vector<Result> &results)
 {
 	const uint32_t factor = 4, tw = kWidth / factor, th = kHeight / factor, gap = 8;
-	const uint32_t pair_w = 2 * tw + gap, caption_h = 22, cell_h = th + caption_h + 2 * gap;
+	// Up to three lines of the properties' warnings under each pair.
+	const uint32_t pair_w = 2 * tw + gap, caption_h = 22, warning_h = 3 * 10,
+		       cell_h = th + caption_h + warning_h + 2 * gap;
 	const uint32_t columns = 2, rows = uint32_t(results.size() + columns - 1) / columns;
 	Picture sheet(columns * pair_w + (columns + 1) * 2 * gap, rows * cell_h + 2 * gap, 32);
 	for (size_t i = 0; i < results.size(); ++i) {
@@ -496,6 +548,9 @@ Picture contact_sheet(const std::vector<Result> &results)
 		draw_text(sheet, x, y, std::to_string(i + 1) + ". " + results[i].what->caption, 2, pair_w);
 		blit(sheet, shrink(results[i].before, factor), x, y + caption_h);
 		blit(sheet, shrink(results[i].after, factor), x + tw + gap, y + caption_h);
+		if (!results[i].warnings.empty())
+			draw_lines(sheet, x, y + caption_h + th + 4, "WARNS: " + results[i].warnings.front(), pair_w,
+				   3);
 	}
 	return sheet;
 }
@@ -530,10 +585,12 @@ int main(int argc, char **argv)
 	obs_add_main_render_callback(count_rendered, nullptr);
 	Context context;
 	context.picture = harness::make_pattern("gallery picture", kWidth, kHeight, "detail");
+	context.text = harness::make_pattern("gallery text", kWidth, kHeight, "text");
 
 	if (!find_channel_order(context.picture)) {
 		std::fprintf(stderr, "gallery: the program output does not show the test picture one to one\n");
 		obs_source_release(context.picture);
+		obs_source_release(context.text);
 		obs_remove_main_render_callback(count_rendered, nullptr);
 		harness::stop();
 		return 1;
@@ -595,6 +652,7 @@ int main(int argc, char **argv)
 			      framed ? measure(before, after, mask) : Change{},
 			      method_name(harness::board_of(built.board)->capture_method.load()),
 			      settings_json(built.board),
+			      property_warnings(built.board),
 			      before,
 			      after};
 		if (!framed) {
@@ -618,6 +676,7 @@ int main(int argc, char **argv)
 		obs_source_release(built.board);
 	}
 	obs_source_release(context.picture);
+	obs_source_release(context.text);
 
 	if (!write_index(dir, results) || !write_png(dir + "/contact-sheet.png", contact_sheet(results))) {
 		std::printf("gallery: cannot write the index or the contact sheet\n");

@@ -147,9 +147,12 @@ bool start(const HostOptions &options)
 		options.before_module_load();
 	if (options.load_module) {
 		const std::string data = options.data_path.empty() ? MISTPANE_DATA_PATH : options.data_path;
-		const int opened = obs_open_module(&loaded_module, MISTPANE_MODULE_PATH, data.c_str());
+		// A benchmark may load another build's module to compare the two.
+		const char *other = std::getenv("MISTPANE_MODULE");
+		const char *path = other && *other ? other : MISTPANE_MODULE_PATH;
+		const int opened = obs_open_module(&loaded_module, path, data.c_str());
 		if (opened != MODULE_SUCCESS || !obs_init_module(loaded_module)) {
-			std::fprintf(stderr, "harness: cannot load %s (%d)\n", MISTPANE_MODULE_PATH, opened);
+			std::fprintf(stderr, "harness: cannot load %s (%d)\n", path, opened);
 			return false;
 		}
 	}
