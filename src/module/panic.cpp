@@ -37,12 +37,23 @@ const char *cause_text(PanicCause cause)
 	return "unknown";
 }
 
+// A host started without a config folder still gives a path, relative to
+// wherever the process runs: nothing is stored then.
+bool absolute(const std::string &path)
+{
+#ifdef _WIN32
+	return path.size() > 2 && (path[1] == ':' || path[0] == '\\' || path[0] == '/');
+#else
+	return !path.empty() && path[0] == '/';
+#endif
+}
+
 std::string module_config(obs_module_t *module, const char *file)
 {
 	char *path = module ? obs_module_get_config_path(module, file) : nullptr;
 	std::string out = path ? path : "";
 	bfree(path);
-	return out;
+	return absolute(out) ? out : std::string();
 }
 
 // A file that is there but cannot be read counts as on: it may have been
