@@ -207,6 +207,25 @@ TEST(Panic, SkipsChannelsThatAlreadyHoldASource)
 	obs_source_release(other);
 }
 
+// The frontend clears every channel of the main canvas when it loads a
+// scene collection, also the one it restores at start, and shows the
+// program before it reports that it has finished.
+TEST(Panic, StaysThroughTheFrontendsClearOfEveryChannel)
+{
+	rt::Stage stage("", "detail");
+	const harness::Image picture = rt::pattern_image("detail");
+	press_panic();
+	const int channel = main_cover_channel();
+	for (uint32_t i = 0; i < MAX_CHANNELS; ++i)
+		obs_set_output_source(i, nullptr);
+	obs_set_output_source(0, stage.scene_source());
+	EXPECT_EQ(main_cover_channel(), channel);
+	expect_covered(harness::settled_frame(3), picture, "after the clear");
+	press_panic();
+	EXPECT_EQ(main_cover_channel(), -1);
+	EXPECT_EQ(rt::max_diff(harness::settled_frame(3), picture), 0);
+}
+
 // A vertical canvas of its own with a scene of its own.
 struct VerticalCanvas {
 	static constexpr uint32_t kWidth = 360, kHeight = 640;

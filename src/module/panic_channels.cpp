@@ -2,6 +2,7 @@
 
 #include <obs.h>
 
+#include <atomic>
 #include <mutex>
 #include <vector>
 
@@ -29,6 +30,12 @@ std::mutex covers_mutex;
 bool covering = false;
 std::vector<CanvasCover> covers;
 bool watching = false;
+
+// The main canvas's cover, for its channel_change handler, which runs with
+// the canvas's channel lock held and so must not wait for covers_mutex.
+std::atomic<obs_source_t *> main_board{nullptr};
+std::atomic<uint32_t> main_channel{MAX_CHANNELS};
+WeakCanvasRef main_canvas_watched;
 
 bool holds(obs_canvas_t *canvas, uint32_t channel, obs_source_t *source)
 {
@@ -79,6 +86,10 @@ bool set_on_free_channel(obs_canvas_t *canvas, CanvasCover &cover)
 			    canvas_name(canvas));
 		return false;
 	}
+	if (obs_canvas_get_flags(canvas) & MAIN) {
+		main_channel.store(cover.channel);
+		main_board.store(cover.board);
+	}
 	obs_canvas_set_channel(canvas, cover.channel, cover.board);
 	log_message(LOG_INFO, "panic cover: output channel %u of canvas '%s'", cover.channel, canvas_name(canvas));
 	return true;
@@ -128,6 +139,23 @@ bool collect_canvas(void *param, obs_canvas_t *canvas)
 	return true;
 }
 
+// The frontend clears every channel of the main canvas whenever it loads a
+// scene collection, the one restored at start too, and shows the program
+// well before it says it has finished. The host lets a channel_change
+// handler replace the source being set: a clear of the cover's channel
+// keeps the cover, with a reference of its own for the channel. A source
+// someone else sets there is left alone.
+void on_main_channel_change(void *, calldata_t *data)
+{
+	obs_source_t *board = main_board.load();
+	if (!board || calldata_int(data, "channel") != (long long)main_channel.load() || calldata_ptr(data, "source") ||
+	    calldata_ptr(data, "prev_source") != board)
+		return;
+	// The channel takes it over (and releases the one it held), as with
+	// any source set on it: not the module's to count.
+	calldata_set_ptr(data, "source", obs_source_get_ref(board));
+}
+
 void on_canvas_create(void *, calldata_t *data)
 {
 	auto *canvas = static_cast<obs_canvas_t *>(calldata_ptr(data, "canvas"));
@@ -175,6 +203,8 @@ void panic_channels_uncover()
 	std::vector<CanvasRef> to_release;
 	std::lock_guard<std::mutex> lock(covers_mutex);
 	covering = false;
+	main_board.store(nullptr);
+	main_channel.store(MAX_CHANNELS);
 	gone.swap(covers);
 	for (CanvasCover &cover : gone)
 		uncover(cover, to_release);
@@ -187,6 +217,10 @@ void panic_channels_start()
 	signal_handler_t *handler = obs_get_signal_handler();
 	signal_handler_connect(handler, "canvas_create", on_canvas_create, nullptr);
 	signal_handler_connect(handler, "canvas_destroy", on_canvas_destroy, nullptr);
+	main_canvas_watched = refs::get_weak_canvas(CanvasRef(refs::main_canvas()));
+	if (CanvasRef main_canvas{refs::weak_get_canvas(main_canvas_watched)})
+		signal_handler_connect(obs_canvas_get_signal_handler(main_canvas), "channel_change",
+				       on_main_channel_change, nullptr);
 	watching = true;
 }
 
@@ -198,5 +232,9 @@ void panic_channels_stop()
 	signal_handler_t *handler = obs_get_signal_handler();
 	signal_handler_disconnect(handler, "canvas_create", on_canvas_create, nullptr);
 	signal_handler_disconnect(handler, "canvas_destroy", on_canvas_destroy, nullptr);
+	if (CanvasRef main_canvas{refs::weak_get_canvas(main_canvas_watched)})
+		signal_handler_disconnect(obs_canvas_get_signal_handler(main_canvas), "channel_change",
+					  on_main_channel_change, nullptr);
+	main_canvas_watched = nullptr;
 	watching = false;
 }
