@@ -11,6 +11,7 @@ scenes while the frontend removes them (see DEVELOPERS.md).
 
 import argparse
 import asyncio
+import ctypes
 import json
 import os
 import random
@@ -34,6 +35,8 @@ CANVAS = (1280, 720)
 KNOWN = {"x": 760, "y": 400, "w": 400, "h": 240}
 REFERENCE = (40, 40, 440, 280)
 OBS_VERSION = (32 << 24) | (2 << 16) | 2
+# Bound to the panic hotkey in the profile, as OBS's settings store it.
+PANIC_KEY = "F10"
 
 
 def free_port():
@@ -89,7 +92,12 @@ def write_profile(home, port, shots):
         f.write("[General]\nName=Soak\n"
                 f"[Video]\nBaseCX={CANVAS[0]}\nBaseCY={CANVAS[1]}\nOutputCX={CANVAS[0]}\nOutputCY={CANVAS[1]}\n"
                 "FPSType=0\nFPSCommon=30\n"
-                f"[Output]\nMode=Simple\n[SimpleOutput]\nFilePath={shots}\n")
+                f"[Output]\nMode=Simple\n[SimpleOutput]\nFilePath={shots}\n"
+                f'[Hotkeys]\nMistPane.Panic={{"bindings":[{{"key":"OBS_KEY_{PANIC_KEY}"}}]}}\n')
+    # Left by a run that quit covered: this one starts covered.
+    os.makedirs(os.path.join(cfg, "plugin_config", "mistpane"))
+    with open(os.path.join(cfg, "plugin_config", "mistpane", "panic.json"), "w") as f:
+        json.dump({"on": True}, f)
     with open(os.path.join(ws_dir, "config.json"), "w") as f:
         json.dump({"first_load": False, "server_enabled": True, "server_port": port,
                    "alerts_enabled": False, "auth_required": False, "server_password": "soak"}, f)
@@ -100,6 +108,23 @@ def install_module(home, module, data):
     os.makedirs(os.path.join(top, "bin", "64bit"))
     shutil.copy(module, os.path.join(top, "bin", "64bit", "mistpane.so"))
     shutil.copytree(data, os.path.join(top, "data"))
+
+
+def press_key(name):
+    """A key pressed and released on the X server, as a keyboard would."""
+    x11, xtst = ctypes.CDLL("libX11.so.6"), ctypes.CDLL("libXtst.so.6")
+    x11.XOpenDisplay.restype = ctypes.c_void_p
+    x11.XStringToKeysym.restype = ctypes.c_ulong
+    x11.XKeysymToKeycode.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
+    x11.XFlush.argtypes = x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+    xtst.XTestFakeKeyEvent.argtypes = [ctypes.c_void_p, ctypes.c_uint, ctypes.c_int, ctypes.c_ulong]
+    display = x11.XOpenDisplay(None)
+    code = x11.XKeysymToKeycode(display, x11.XStringToKeysym(name.encode()))
+    for down in (1, 0):
+        xtst.XTestFakeKeyEvent(display, code, down, 0)
+        x11.XFlush(display)
+        time.sleep(0.2)
+    x11.XCloseDisplay(display)
 
 
 class Show:
@@ -204,6 +229,16 @@ class Show:
                 await self.add_board(scene, f"{scene} board {i}", self.board_settings(),
                                      self.rng.randint(-100, 1200), self.rng.randint(-100, 650))
         await self.call("SetCurrentProgramScene", {"sceneName": "Main"})
+
+    async def restored_panic(self):
+        """Covered since the start, as the last run left it; the key bound
+        in the profile switches it."""
+        await self.expect_panic(True, "restored at start")
+        for on in (False, True, False):
+            press_key(PANIC_KEY)
+            await asyncio.sleep(0.3)
+            await self.expect_panic(on, f"{PANIC_KEY} bound in the profile")
+        self.counts["panic-key"] = 3
 
     def pick_board(self):
         names = [n for n in self.boards if n != "Known board"]
@@ -367,7 +402,10 @@ def check_panic(show, shot, picture, log_text):
     """The whole program frame hidden with the panic cover on, every change
     reported to remote programs, every answer true."""
     problems = list(show.panic_wrong)
-    changes = len(re.findall(r"\[mistpane\] panic cover (?:on|off) \(", log_text))
+    # The change restored at load comes before any client can listen.
+    if len(re.findall(r"\[mistpane\] panic cover on \(restored at start\)", log_text)) != 1:
+        problems.append("the panic cover was not restored at start")
+    changes = len(re.findall(r"\[mistpane\] panic cover (?:on|off) \((?!restored)", log_text))
     print(f"  panic: {show.counts.get('panic', 0)} rounds, {changes} changes logged,"
           f" {len(show.panic_events)} PanicChanged events")
     if changes == 0 or len(show.panic_events) != changes:
@@ -428,6 +466,7 @@ async def drive(args, port, picture, shots, rng):
     show = Show(ws, rng, args.actions, picture, args.kind)
     ws.register_event_callback(show.on_vendor_event, "VendorEvent")
     await show.setup()
+    await show.restored_panic()
     await show.run(args.seconds)
     shot = await show.program_shot(shots)
     panic_shot = await show.panic_shot(shots) if args.actions == "all" else None
