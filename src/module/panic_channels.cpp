@@ -35,7 +35,6 @@ bool watching = false;
 // the canvas's channel lock held and so must not wait for covers_mutex.
 std::atomic<obs_source_t *> main_board{nullptr};
 std::atomic<uint32_t> main_channel{MAX_CHANNELS};
-WeakCanvasRef main_canvas_watched;
 
 bool holds(obs_canvas_t *canvas, uint32_t channel, obs_source_t *source)
 {
@@ -217,8 +216,8 @@ void panic_channels_start()
 	signal_handler_t *handler = obs_get_signal_handler();
 	signal_handler_connect(handler, "canvas_create", on_canvas_create, nullptr);
 	signal_handler_connect(handler, "canvas_destroy", on_canvas_destroy, nullptr);
-	main_canvas_watched = refs::get_weak_canvas(CanvasRef(refs::main_canvas()));
-	if (CanvasRef main_canvas{refs::weak_get_canvas(main_canvas_watched)})
+	// The main canvas lives as long as the host.
+	if (CanvasRef main_canvas{refs::main_canvas()})
 		signal_handler_connect(obs_canvas_get_signal_handler(main_canvas), "channel_change",
 				       on_main_channel_change, nullptr);
 	watching = true;
@@ -232,9 +231,8 @@ void panic_channels_stop()
 	signal_handler_t *handler = obs_get_signal_handler();
 	signal_handler_disconnect(handler, "canvas_create", on_canvas_create, nullptr);
 	signal_handler_disconnect(handler, "canvas_destroy", on_canvas_destroy, nullptr);
-	if (CanvasRef main_canvas{refs::weak_get_canvas(main_canvas_watched)})
+	if (CanvasRef main_canvas{refs::main_canvas()})
 		signal_handler_disconnect(obs_canvas_get_signal_handler(main_canvas), "channel_change",
 					  on_main_channel_change, nullptr);
-	main_canvas_watched = nullptr;
 	watching = false;
 }
