@@ -160,6 +160,7 @@ void press_panic()
 	obs_hotkey_trigger_routed_callback(id, true);
 	obs_hotkey_trigger_routed_callback(id, false);
 	obs_hotkey_enable_callback_rerouting(false);
+	harness::next_frames(2);
 }
 
 struct Config {

@@ -29,13 +29,15 @@ obs_hotkey_id panic_hotkey()
 	return found;
 }
 
-// As the frontend delivers it: routed, a press and a release.
+// As the frontend delivers it: routed, a press and a release. The switch
+// itself runs on the graphics thread before its next frame.
 void press_panic()
 {
 	obs_hotkey_enable_callback_rerouting(true);
 	obs_hotkey_trigger_routed_callback(panic_hotkey(), true);
 	obs_hotkey_trigger_routed_callback(panic_hotkey(), false);
 	obs_hotkey_enable_callback_rerouting(false);
+	harness::next_frames(2);
 }
 
 // The channel of the canvas that holds the module's cover, or -1.

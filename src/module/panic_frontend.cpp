@@ -27,10 +27,20 @@ Fn frontend_fn(const char *name)
 	return reinterpret_cast<Fn>(frontend_symbol(name));
 }
 
+void toggle_from_hotkey(void *)
+{
+	panic_toggle(PanicCause::Hotkey);
+}
+
+// A hotkey runs with the host's hotkey lock held (obs-websocket's
+// TriggerHotkeyByName calls it on its own thread), while the graphics
+// thread may wait for that lock (a scene item's release) holding a canvas's
+// channel lock, which setting the cover takes: the switch happens at the
+// graphics thread's next task run instead, outside both.
 void hotkey_pressed(void *, obs_hotkey_id, obs_hotkey_t *, bool pressed)
 {
 	if (pressed)
-		panic_toggle(PanicCause::Hotkey);
+		obs_queue_task(OBS_TASK_GRAPHICS, toggle_from_hotkey, nullptr, false);
 }
 
 void menu_clicked(void *)

@@ -161,7 +161,12 @@ class Show:
         return (answer or {}).get("responseData", {})
 
     async def expect_panic(self, on, what):
-        got = (await self.vendor("GetPanic")).get("on")
+        # A hotkey switches at the graphics thread's next frame.
+        for _ in range(20):
+            got = (await self.vendor("GetPanic")).get("on")
+            if got is on:
+                break
+            await asyncio.sleep(0.05)
         if got is not on:
             self.panic_wrong.append(f"{what}: GetPanic said {got}, expected {on}")
         self.panic = on
