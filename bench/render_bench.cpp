@@ -2,7 +2,8 @@
 // Per-frame cost of one board on a 1920x1080 canvas at 30 fps, in the real
 // host, beside two references in the same run: a cropped copy of the board's
 // region as a plain scene item (the host draws it through a texture of its
-// own) and one textured pass over the whole canvas. Prints a table, writes
+// own) and one textured pass over the whole canvas; and the panic cover
+// over the whole program, on and switched off again. Prints a table, writes
 // a plot of cost against radius (SVG) and the samples (CSV) into out/bench.
 // Prints figures; judges nothing.
 //
@@ -143,7 +144,25 @@ obs_source_t *make_source(const char *id, const char *name, const char *json)
 
 // ------------------------------------------------------------- the runs
 
-enum class Kind { Empty, CroppedCopy, CanvasPass, Board };
+enum class Kind { Empty, CroppedCopy, CanvasPass, Board, Panic, PanicOff };
+
+// The panic hotkey, pressed as the frontend delivers it.
+void press_panic()
+{
+	obs_hotkey_id id = OBS_INVALID_HOTKEY_ID;
+	obs_enum_hotkeys(
+	    [](void *data, obs_hotkey_id key_id, obs_hotkey_t *key) {
+		    if (std::strcmp(obs_hotkey_get_name(key), "MistPane.Panic") == 0)
+			    *static_cast<obs_hotkey_id *>(data) = key_id;
+		    return true;
+	    },
+	    &id);
+	obs_hotkey_enable_callback_rerouting(true);
+	obs_hotkey_trigger_routed_callback(id, true);
+	obs_hotkey_trigger_routed_callback(id, false);
+	obs_hotkey_enable_callback_rerouting(false);
+	harness::next_frames(2);
+}
 
 struct Config {
 	std::string name;
@@ -225,6 +244,15 @@ obs_sceneitem_t *add_config_item(obs_scene_t *scene, obs_source_t *picture, cons
 	switch (config.kind) {
 	case Kind::Empty:
 		return nullptr;
+	case Kind::Panic:
+		press_panic();
+		return nullptr;
+	case Kind::PanicOff:
+		// On for a moment, so that its boards have drawn and gone again.
+		press_panic();
+		harness::next_frames(3);
+		press_panic();
+		return nullptr;
 	case Kind::CroppedCopy: {
 		// The picture again, cropped to the board's region and placed on it.
 		item = obs_scene_add(scene, picture);
@@ -269,6 +297,8 @@ void measure(obs_scene_t *scene, obs_source_t *picture, Config &config, int wind
 		toggler.join();
 	if (config.kind == Kind::Board)
 		config.method = harness::board_of(config.source)->capture_method.load();
+	if (config.kind == Kind::Panic)
+		press_panic();
 	if (item)
 		obs_sceneitem_remove(item);
 	harness::next_frames(2);
@@ -534,9 +564,12 @@ int main(int argc, char **argv)
 			   "\"mosaic_size\": 24}",
 			   true});
 	configs.push_back({"emergency cover", Kind::Board, 0.0f, board + "\"emergency\": true}", false, true});
+	configs.push_back({"panic cover", Kind::Panic, 0.0f, "", false, true});
+	configs.push_back({"panic off again", Kind::PanicOff, 0.0f, "", false, true});
 	if (!only.empty())
 		std::erase_if(configs, [&](const Config &c) {
-			return c.kind == Kind::Board && only.find("," + c.name + ",") == std::string::npos;
+			return c.kind != Kind::Empty && c.kind != Kind::CroppedCopy && c.kind != Kind::CanvasPass &&
+			       only.find("," + c.name + ",") == std::string::npos;
 		});
 	for (Config &c : configs) {
 		const std::string name = "bench " + c.name;
@@ -608,14 +641,15 @@ int main(int argc, char **argv)
 	std::printf("%-22s %7s %9s %9s %7s %9s %9s %7s %-12s %s\n", "configuration", "frames", "ms", "added", "x ref",
 		    "ms", "added", "x ref", "reference", "lagged, capture");
 	for (const Config &c : configs) {
-		const bool board = c.kind == Kind::Board;
+		const bool board = c.kind == Kind::Board || c.kind == Kind::Panic || c.kind == Kind::PanicOff;
 		const char *reference = !board               ? (c.kind == Kind::Empty ? "" : "(itself)")
 					: c.canvas_reference ? "canvas pass"
 							     : "cropped copy";
 		std::printf("%-22s %7llu %9.2f %9.2f %7.2f %9.2f %9.2f %7.2f %-12s %u %s\n", c.name.c_str(),
 			    (unsigned long long)c.rendered, mean(c.windows), c.kind == Kind::Empty ? 0.0 : added(c),
 			    board ? ratio(c) : NAN, cpu(c), c.kind == Kind::Empty ? 0.0 : cpu_added(c),
-			    board ? cpu_ratio(c) : NAN, reference, c.lagged, board ? method_name(c.method) : "");
+			    board ? cpu_ratio(c) : NAN, reference, c.lagged,
+			    c.kind == Kind::Board ? method_name(c.method) : "");
 	}
 	std::printf("(frame: the host's graphics-thread frame time, mean of its per-second averages; CPU: the\n"
 		    " process's CPU time per rendered frame, llvmpipe's rasterizer threads included; added: less\n"
@@ -651,6 +685,13 @@ int main(int argc, char **argv)
 		    fc.hi / fc.lo);
 	std::printf("  x reference, at most                  %8.2f %8.2f   (target at most 3; %s, %s)\n", ft.worst,
 		    fc.worst, ft.worst_name.c_str(), fc.worst_name.c_str());
+	const Config &panic = find("panic cover"), &panic_off = find("panic off again");
+	if (panic.kind == Kind::Panic)
+		std::printf("  panic cover x canvas pass             %8.2f %8.2f   (target at most 3)\n", ratio(panic),
+			    cpu_ratio(panic));
+	if (panic_off.kind == Kind::PanicOff)
+		std::printf("  panic off again, added ms             %8.2f %8.2f   (target 0: nothing drawn)\n",
+			    added(panic_off), cpu_added(panic_off));
 
 	const std::string csv = dir + "/render_bench.csv", svg = dir + "/render_bench.svg";
 	if (FILE *f = std::fopen(csv.c_str(), "w")) {

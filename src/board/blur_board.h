@@ -55,6 +55,9 @@ struct BlurBoard {
 	std::atomic<bool> emergency_mirror{false};
 	std::atomic<PlacementStatus> placement_status{PlacementStatus::NotPlaced};
 	std::atomic<CaptureMethod> capture_method{CaptureMethod::None};
+	// The module's panic cover: private, never in a scene, drawn only as a
+	// canvas's output channel, over the whole canvas.
+	std::atomic<bool> canvas_cover{false};
 
 	obs_hotkey_id toggle_hotkey = OBS_INVALID_HOTKEY_ID;
 	obs_hotkey_id emergency_hotkey = OBS_INVALID_HOTKEY_ID;

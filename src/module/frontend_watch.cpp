@@ -20,17 +20,9 @@ using EventCallbackFn = void (*)(obs_frontend_event_cb, void *);
 
 EventCallbackFn remove_callback = nullptr;
 
-// A function of the frontend's library when the host process has loaded it.
 EventCallbackFn frontend_function(const char *name)
 {
-#ifdef _WIN32
-	HMODULE library = GetModuleHandleW(L"obs-frontend-api.dll");
-	// Through void (*)(), the one type GCC lets any function pointer pass.
-	return library ? reinterpret_cast<EventCallbackFn>(reinterpret_cast<void (*)()>(GetProcAddress(library, name)))
-		       : nullptr;
-#else
-	return reinterpret_cast<EventCallbackFn>(dlsym(RTLD_DEFAULT, name));
-#endif
+	return reinterpret_cast<EventCallbackFn>(frontend_symbol(name));
 }
 // After EXIT the frontend's interface is gone and must not be called.
 bool frontend_gone = false;
@@ -89,6 +81,18 @@ void on_event(enum obs_frontend_event event, void *)
 }
 
 } // namespace
+
+void *frontend_symbol(const char *name)
+{
+#ifdef _WIN32
+	HMODULE library = GetModuleHandleW(L"obs-frontend-api.dll");
+	// Through void (*)(), the one type GCC lets any function pointer pass.
+	return library ? reinterpret_cast<void *>(reinterpret_cast<void (*)()>(GetProcAddress(library, name)))
+		       : nullptr;
+#else
+	return dlsym(RTLD_DEFAULT, name);
+#endif
+}
 
 void frontend_watch_event(enum obs_frontend_event event)
 {

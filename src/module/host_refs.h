@@ -81,9 +81,25 @@ inline obs_canvas_t *weak_get_canvas(obs_weak_canvas_t *weak)
 {
 	return taken(Kind::Canvas, obs_weak_canvas_get_canvas(weak));
 }
+inline obs_source_t *create_private_source(const char *id, const char *name, obs_data_t *settings)
+{
+	return taken(Kind::Source, obs_source_create_private(id, name, settings));
+}
+inline obs_source_t *canvas_get_channel(obs_canvas_t *canvas, uint32_t channel)
+{
+	return taken(Kind::Source, obs_canvas_get_channel(canvas, channel));
+}
 inline obs_data_t *data_create()
 {
 	return taken(Kind::Data, obs_data_create());
+}
+inline obs_data_t *data_from_json(const char *json)
+{
+	return taken(Kind::Data, obs_data_create_from_json(json));
+}
+inline obs_data_t *data_from_json_file(const char *path, const char *backup_ext)
+{
+	return taken(Kind::Data, obs_data_create_from_json_file_safe(path, backup_ext));
 }
 
 // Releases, the counterparts of the takes above; null is allowed.

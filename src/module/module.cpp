@@ -8,6 +8,9 @@
 #include "module/host_refs.h"
 #include "module/locale.h"
 #include "module/log.h"
+#include "module/panic.h"
+#include "module/panic_frontend.h"
+#include "module/panic_remote.h"
 #include "module/source_type.h"
 #include "placement/profiling_report.h"
 #include "placement/registry.h"
@@ -71,13 +74,24 @@ MODULE_EXPORT bool obs_module_load(void)
 
 	frontend_watch_start();
 	refs::register_balance_proc();
+	panic_start(module_handle);
+	panic_frontend_start();
 
 	log_message(LOG_INFO, "plugin loaded successfully (version %s)", kVersion);
 	return true;
 }
 
+// obs-websocket takes vendors only once every module has loaded.
+MODULE_EXPORT void obs_module_post_load(void)
+{
+	panic_remote_start();
+}
+
 MODULE_EXPORT void obs_module_unload(void)
 {
+	panic_frontend_stop();
+	panic_remote_stop();
+	panic_stop();
 	frontend_watch_stop();
 	placement_registry().clear();
 	board_effect_unload();

@@ -18,7 +18,12 @@ const char *board_get_name(void *)
 
 void board_video_tick(void *data, float seconds)
 {
-	board_tick(static_cast<BlurBoard *>(data), seconds);
+	auto *board = static_cast<BlurBoard *>(data);
+	// The panic cover has no place to look up and no fade: it never asks
+	// the registry, so other boards see it nowhere.
+	if (board && board->canvas_cover.load())
+		return;
+	board_tick(board, seconds);
 }
 
 void board_video_render(void *data, gs_effect_t *)

@@ -164,6 +164,11 @@ TargetView read_target_view()
 	return view;
 }
 
+bool whole_target_view(const TargetView &view, gs_color_format chain_format)
+{
+	return view.has_target && view.width && view.height && whole_target_in_chain_format(view, chain_format);
+}
+
 bool live_canvas_view(const TargetView &view, gs_color_format chain_format, uint32_t board_width, uint32_t board_height,
 		      bool placed)
 {

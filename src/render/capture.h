@@ -54,6 +54,10 @@ TargetView read_target_view();
 bool live_canvas_view(const TargetView &view, gs_color_format chain_format, uint32_t board_width, uint32_t board_height,
 		      bool placed);
 
+// The target is drawn whole in a format the chain can take: for the panic
+// cover, which only a canvas draws, as its last output channel.
+bool whole_target_view(const TargetView &view, gs_color_format chain_format);
+
 // True when the target shows the canvas one to one in a format the chain
 // can take, and the board is being drawn with its own transform alone.
 bool target_shows_canvas(const TargetView &view, uint32_t canvas_width, uint32_t canvas_height,

@@ -51,8 +51,17 @@ void board_draw(BlurBoard *board)
 	DrawSnapshot snap;
 	const bool hide = take_snapshot(board, snap);
 	const TargetView view = read_target_view();
-	const bool live = live_canvas_view(view, chain_format_for(gs_get_color_space()), board->width.load(),
-					   board->height.load(), status == PlacementStatus::Placed);
+	const gs_color_format chain_format = chain_format_for(gs_get_color_space());
+	// The panic cover is drawn by a canvas alone, of whatever size: where it
+	// cannot read that canvas, it covers it opaque (its size is the canvas's).
+	const bool cover_all = board->canvas_cover.load();
+	const bool live = cover_all ? whole_target_view(view, chain_format)
+				    : live_canvas_view(view, chain_format, board->width.load(), board->height.load(),
+						       status == PlacementStatus::Placed);
+	if (cover_all && !live) {
+		draw_hatch(board);
+		return;
+	}
 
 	// A board shown by two items cannot tell which one is drawn: stripes,
 	// except for the emergency cover on a live canvas, which needs no item.

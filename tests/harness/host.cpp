@@ -119,7 +119,8 @@ bool start(const HostOptions &options)
 	obs_set_nix_platform(OBS_NIX_PLATFORM_X11_EGL);
 	obs_set_nix_platform_display(display);
 
-	if (!obs_startup("en-US", nullptr, nullptr)) {
+	const char *config = options.module_config_path.empty() ? nullptr : options.module_config_path.c_str();
+	if (!obs_startup("en-US", config, nullptr)) {
 		std::fprintf(stderr, "harness: obs_startup failed\n");
 		return false;
 	}

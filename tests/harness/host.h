@@ -23,6 +23,9 @@ struct HostOptions {
 	bool load_module = true;
 	// The module's data folder (locale); the source tree's data/ by default.
 	std::string data_path;
+	// Where modules keep their config (obs_module_config_path); none by
+	// default.
+	std::string module_config_path;
 	// Runs right before the module is loaded (log marks, interposers).
 	std::function<void()> before_module_load;
 };

@@ -12,6 +12,7 @@ scenes while the frontend removes them (see DEVELOPERS.md).
 
 import argparse
 import asyncio
+import ctypes
 import json
 import os
 import random
@@ -35,6 +36,8 @@ CANVAS = (1280, 720)
 KNOWN = {"x": 760, "y": 400, "w": 400, "h": 240}
 REFERENCE = (40, 40, 440, 280)
 OBS_VERSION = (32 << 24) | (2 << 16) | 2
+# Bound to the panic hotkey in the profile, as OBS's settings store it.
+PANIC_KEY = "F10"
 
 
 def free_port():
@@ -90,7 +93,12 @@ def write_profile(home, port, shots):
         f.write("[General]\nName=Soak\n"
                 f"[Video]\nBaseCX={CANVAS[0]}\nBaseCY={CANVAS[1]}\nOutputCX={CANVAS[0]}\nOutputCY={CANVAS[1]}\n"
                 "FPSType=0\nFPSCommon=30\n"
-                f"[Output]\nMode=Simple\n[SimpleOutput]\nFilePath={shots}\n")
+                f"[Output]\nMode=Simple\n[SimpleOutput]\nFilePath={shots}\n"
+                f'[Hotkeys]\nMistPane.Panic={{"bindings":[{{"key":"OBS_KEY_{PANIC_KEY}"}}]}}\n')
+    # Left by a run that quit covered: this one starts covered.
+    os.makedirs(os.path.join(cfg, "plugin_config", "mistpane"))
+    with open(os.path.join(cfg, "plugin_config", "mistpane", "panic.json"), "w") as f:
+        json.dump({"on": True}, f)
     with open(os.path.join(ws_dir, "config.json"), "w") as f:
         json.dump({"first_load": False, "server_enabled": True, "server_port": port,
                    "alerts_enabled": False, "auth_required": False, "server_password": "soak"}, f)
@@ -101,6 +109,23 @@ def install_module(home, module, data):
     os.makedirs(os.path.join(top, "bin", "64bit"))
     shutil.copy(module, os.path.join(top, "bin", "64bit", "mistpane.so"))
     shutil.copytree(data, os.path.join(top, "data"))
+
+
+def press_key(name):
+    """A key pressed and released on the X server, as a keyboard would."""
+    x11, xtst = ctypes.CDLL("libX11.so.6"), ctypes.CDLL("libXtst.so.6")
+    x11.XOpenDisplay.restype = ctypes.c_void_p
+    x11.XStringToKeysym.restype = ctypes.c_ulong
+    x11.XKeysymToKeycode.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
+    x11.XFlush.argtypes = x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+    xtst.XTestFakeKeyEvent.argtypes = [ctypes.c_void_p, ctypes.c_uint, ctypes.c_int, ctypes.c_ulong]
+    display = x11.XOpenDisplay(None)
+    code = x11.XKeysymToKeycode(display, x11.XStringToKeysym(name.encode()))
+    for down in (1, 0):
+        xtst.XTestFakeKeyEvent(display, code, down, 0)
+        x11.XFlush(display)
+        time.sleep(0.2)
+    x11.XCloseDisplay(display)
 
 
 class Show:
@@ -121,6 +146,37 @@ class Show:
         self.serial = 0
         self.state = {}
         self.last_refusal = ""
+        # The panic switch as remote programs see it: the state last set,
+        # answers that contradicted it, and the change events received.
+        self.panic = False
+        self.panic_wrong = []
+        self.panic_events = []
+
+    async def on_vendor_event(self, data):
+        if data.get("vendorName") == "mistpane" and data.get("eventType") == "PanicChanged":
+            self.panic_events.append(data.get("eventData", {}).get("on"))
+
+    async def vendor(self, request, data=None):
+        answer = await self.call("CallVendorRequest", {"vendorName": "mistpane", "requestType": request,
+                                                       "requestData": data or {}})
+        return (answer or {}).get("responseData", {})
+
+    async def expect_panic(self, on, what):
+        # A hotkey switches at the graphics thread's next frame.
+        for _ in range(20):
+            got = (await self.vendor("GetPanic")).get("on")
+            if got is on:
+                break
+            await asyncio.sleep(0.05)
+        if got is not on:
+            self.panic_wrong.append(f"{what}: GetPanic said {got}, expected {on}")
+        self.panic = on
+
+    async def set_panic(self, on, what):
+        got = (await self.vendor("SetPanic", {"on": on})).get("on")
+        if got is not on:
+            self.panic_wrong.append(f"{what}: SetPanic answered {got}")
+        await self.expect_panic(on, what)
 
     async def call(self, kind, data=None):
         ret = await self.ws.call(simpleobsws.Request(kind, data), timeout=30)
@@ -180,6 +236,16 @@ class Show:
                                      self.rng.randint(-100, 1200), self.rng.randint(-100, 650))
         await self.call("SetCurrentProgramScene", {"sceneName": "Main"})
 
+    async def restored_panic(self):
+        """Covered since the start, as the last run left it; the key bound
+        in the profile switches it."""
+        await self.expect_panic(True, "restored at start")
+        for on in (False, True, False):
+            press_key(PANIC_KEY)
+            await asyncio.sleep(0.3)
+            await self.expect_panic(on, f"{PANIC_KEY} bound in the profile")
+        self.counts["panic-key"] = 3
+
     def pick_board(self):
         names = [n for n in self.boards if n != "Known board"]
         return self.rng.choice(names) if names else None
@@ -216,6 +282,17 @@ class Show:
             await self.call("TriggerHotkeyByName", {"hotkeyName": "BlurBoard.Emergency", "contextName": board})
             await asyncio.sleep(r.uniform(0.1, 0.8))
             await self.call("TriggerHotkeyByName", {"hotkeyName": "BlurBoard.Emergency", "contextName": board})
+        elif name == "panic":
+            # The key on, a wrong request that must change nothing, then off
+            # from a remote program.
+            await self.call("TriggerHotkeyByName", {"hotkeyName": "MistPane.Panic"})
+            await self.expect_panic(not self.panic, "hotkey")
+            await asyncio.sleep(r.uniform(0.1, 0.8))
+            refused = await self.vendor("SetPanic", {"on": "off"})
+            if "error" not in refused or "on" in refused:
+                self.panic_wrong.append(f"SetPanic with a string answered {refused}")
+            await self.expect_panic(self.panic, "after a refused SetPanic")
+            await self.set_panic(False, "SetPanic off")
         elif name == "switch":
             target = r.choice(["Main", "Second"])
             if self.studio:
@@ -258,7 +335,7 @@ class Show:
             weights = {"create-remove": 1}
         else:
             weights = {"create-remove": 3, "settings": 3, "transform": 3, "visibility": 2, "toggle": 1,
-                       "emergency": 1, "switch": 1, "second-scene": 1}
+                       "emergency": 1, "switch": 1, "second-scene": 1, "panic": 1}
         names, w = list(weights), list(weights.values())
         start = time.monotonic()
         while time.monotonic() - start < seconds:
@@ -299,6 +376,16 @@ class Show:
                       "preview": await self.call("GetCurrentPreviewScene") if self.studio else None,
                       "known": await self.call("GetInputSettings", {"inputName": "Known board"}),
                       "main": await self.call("GetSceneItemList", {"sceneName": "Main"})}
+        return await self.screenshot(shots)
+
+    async def panic_shot(self, shots):
+        """The program once more with the panic cover on; OBS then quits
+        covered."""
+        await self.set_panic(True, "SetPanic on for the screenshot")
+        await asyncio.sleep(1.0)
+        return await self.screenshot(shots)
+
+    async def screenshot(self, shots):
         before = set(os.listdir(shots))
         await self.call("TriggerHotkeyByName", {"hotkeyName": "OBSBasic.Screenshot"})
         for _ in range(200):
@@ -315,6 +402,31 @@ class Show:
                     except OSError:
                         await asyncio.sleep(0.1)
         return None
+
+
+def check_panic(show, shot, picture, log_text):
+    """The whole program frame hidden with the panic cover on, every change
+    reported to remote programs, every answer true."""
+    problems = list(show.panic_wrong)
+    # The change restored at load comes before any client can listen.
+    if len(re.findall(r"\[mistpane\] panic cover on \(restored at start\)", log_text)) != 1:
+        problems.append("the panic cover was not restored at start")
+    changes = len(re.findall(r"\[mistpane\] panic cover (?:on|off) \((?!restored)", log_text))
+    print(f"  panic: {show.counts.get('panic', 0)} rounds, {changes} changes logged,"
+          f" {len(show.panic_events)} PanicChanged events")
+    if changes == 0 or len(show.panic_events) != changes:
+        problems.append(f"panic: {changes} changes logged but {len(show.panic_events)} PanicChanged events")
+    if not shot:
+        return problems + ["no program screenshot with the panic cover was saved"]
+    got = np.asarray(Image.open(shot).convert("RGB"))
+    pic = np.asarray(Image.open(picture).convert("RGB"))
+    whole = (0, 0, CANVAS[0], CANVAS[1])
+    left = detail(got, whole) / detail(pic, whole)
+    mean = float(np.abs(got.reshape(-1, 3).mean(0) - pic.reshape(-1, 3).mean(0)).max())
+    print(f"  panic cover: detail {left:.2f} of the whole picture's, mean colour off by {mean:.1f}")
+    if got.shape != pic.shape or left > 0.15:
+        problems.append("the panic cover does not hide the whole program")
+    return problems
 
 
 def parse_log(text):
@@ -358,11 +470,15 @@ async def drive(args, port, picture, shots, rng):
             raise RuntimeError("obs-websocket did not answer")
         await asyncio.sleep(0.5)
     show = Show(ws, rng, args.actions, picture, args.kind)
+    ws.register_event_callback(show.on_vendor_event, "VendorEvent")
     await show.setup()
+    await show.restored_panic()
     await show.run(args.seconds)
     shot = await show.program_shot(shots)
+    panic_shot = await show.panic_shot(shots) if args.actions == "all" else None
+    await asyncio.sleep(0.5)
     await ws.disconnect()
-    return show, shot
+    return show, shot, panic_shot
 
 
 def main():
@@ -398,10 +514,10 @@ def main():
                    "-ex", "thread apply all bt 20", "--args"] + command
     obs = subprocess.Popen(command, env=env, stdout=console, stderr=subprocess.STDOUT, cwd=home)
     problems = []
-    show = shot = None
+    show = shot = panic_shot = None
     started = time.monotonic()
     try:
-        show, shot = asyncio.run(drive(args, port, picture, shots, rng))
+        show, shot, panic_shot = asyncio.run(drive(args, port, picture, shots, rng))
     except Exception as e:  # a crash mid-run shows up here as a lost connection
         problems.append(f"driving OBS failed: {e!r}")
     driven = time.monotonic() - started
@@ -442,6 +558,8 @@ def main():
         f.write(text)
     if shot:
         shutil.copy(shot, kept[:-4] + "-program.png")
+    if panic_shot:
+        shutil.copy(panic_shot, kept[:-4] + "-panic.png")
     if code != 0 or not exited_by_itself:
         with open(kept[:-4] + "-console.txt", "w") as f:
             f.write(console_text)
@@ -490,6 +608,8 @@ def main():
             elif hidden > 0.25:
                 problems.append("the known board no longer hides the picture")
                 print("  state at the screenshot: " + json.dumps(show.state))
+    if show is not None and args.actions == "all":
+        problems += check_panic(show, panic_shot, picture, text)
     print(f"  OBS log kept in {kept}")
     for p in problems:
         print(f"  FAIL: {p}")
