@@ -399,7 +399,8 @@ class Show:
                         with Image.open(path) as img:
                             img.load()
                         return path
-                    except OSError:
+                    except (OSError, SyntaxError):
+                        # PIL reports a half-written chunk as a SyntaxError.
                         await asyncio.sleep(0.1)
         return None
 
