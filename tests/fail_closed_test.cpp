@@ -23,29 +23,6 @@ double detail_left(const harness::Image &frame, Rect area = kBoard)
 	return rt::detail(frame, rt::inset(area, 4)) / rt::detail(picture, rt::inset(area, 4));
 }
 
-// The frontend's studio mode: the program shows a private duplicate of the
-// scene on a private transition in output channel 0.
-struct StudioProgram {
-	obs_source_t *transition = nullptr;
-	obs_scene_t *program = nullptr;
-
-	StudioProgram(obs_scene_t *scene, obs_scene_duplicate_type type)
-	{
-		program = obs_scene_duplicate(scene, "program copy", type);
-		transition = obs_source_create_private("cut_transition", "program transition", nullptr);
-		obs_transition_set(transition, obs_scene_get_source(program));
-		obs_set_output_source(0, transition);
-	}
-	~StudioProgram()
-	{
-		obs_set_output_source(0, nullptr);
-		obs_transition_clear(transition);
-		obs_source_release(transition);
-		obs_scene_release(program);
-		obs_wait_for_destroy_queue();
-	}
-};
-
 struct StudioCase {
 	obs_scene_duplicate_type type;
 	const char *what;
@@ -58,7 +35,7 @@ TEST(FailClosed, StudioModeProgramHidesWhereItsOwnItemIs)
 				    StudioCase{OBS_SCENE_DUP_PRIVATE_COPY, "duplicate sources"}}) {
 		rt::Stage stage(R"({"width": 200, "height": 120, "blur_radius": 20})", "detail", 8, false);
 		stage.place(100, 60);
-		StudioProgram studio(stage.scene, c.type);
+		rt::StudioProgram studio(stage.scene, c.type);
 		const harness::Image before = harness::settled_frame(3);
 		EXPECT_LT(detail_left(before), 0.3) << c.what;
 		EXPECT_EQ(rt::max_diff(before, rt::pattern_image("detail"), {400, 0, 640, 360}), 0) << c.what;

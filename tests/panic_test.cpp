@@ -104,29 +104,6 @@ void expect_covered(const harness::Image &out, const harness::Image &picture, co
 		EXPECT_NEAR(a.ptr[c], b.ptr[c], 0.02) << what << " channel " << c;
 }
 
-// The frontend's studio mode: the program shows a private duplicate of the
-// scene on a private transition in output channel 0.
-struct StudioProgram {
-	obs_source_t *transition = nullptr;
-	obs_scene_t *program = nullptr;
-
-	StudioProgram(obs_scene_t *scene, obs_scene_duplicate_type type)
-	{
-		program = obs_scene_duplicate(scene, "program copy", type);
-		transition = obs_source_create_private("cut_transition", "program transition", nullptr);
-		obs_transition_set(transition, obs_scene_get_source(program));
-		obs_set_output_source(0, transition);
-	}
-	~StudioProgram()
-	{
-		obs_set_output_source(0, nullptr);
-		obs_transition_clear(transition);
-		obs_source_release(transition);
-		obs_scene_release(program);
-		obs_wait_for_destroy_queue();
-	}
-};
-
 // A program set up one way: what it shows without the cover.
 struct ProgramCase {
 	const char *what;
@@ -153,7 +130,7 @@ TEST(Panic, CoversTheWholeProgramInEveryKindOfSceneAndGivesItBackExactly)
 	};
 	auto studio = [](obs_scene_duplicate_type type) {
 		return [type](rt::Stage &stage, std::function<void()> run) {
-			StudioProgram program(stage.scene, type);
+			rt::StudioProgram program(stage.scene, type);
 			run();
 		};
 	};
@@ -263,33 +240,7 @@ struct VerticalCanvas {
 	harness::Image frame() const
 	{
 		harness::next_frames(3);
-		harness::Image image;
-		obs_enter_graphics();
-		gs_texrender_t *render = gs_texrender_create(GS_RGBA, GS_ZS_NONE);
-		gs_stagesurf_t *stage = gs_stagesurface_create(kWidth, kHeight, GS_RGBA);
-		if (gs_texrender_begin_with_color_space(render, kWidth, kHeight, GS_CS_SRGB)) {
-			vec4 clear = {};
-			gs_clear(GS_CLEAR_COLOR, &clear, 0.0f, 0);
-			gs_ortho(0.0f, float(kWidth), 0.0f, float(kHeight), -100.0f, 100.0f);
-			obs_render_canvas_texture(canvas);
-			gs_texrender_end(render);
-			gs_stage_texture(stage, gs_texrender_get_texture(render));
-			uint8_t *data = nullptr;
-			uint32_t linesize = 0;
-			if (gs_stagesurface_map(stage, &data, &linesize)) {
-				image.width = kWidth;
-				image.height = kHeight;
-				image.rgba.resize(size_t(kWidth) * kHeight * 4);
-				for (uint32_t y = 0; y < kHeight; ++y)
-					std::memcpy(&image.rgba[size_t(y) * kWidth * 4], data + size_t(y) * linesize,
-						    size_t(kWidth) * 4);
-				gs_stagesurface_unmap(stage);
-			}
-		}
-		gs_stagesurface_destroy(stage);
-		gs_texrender_destroy(render);
-		obs_leave_graphics();
-		return image;
+		return harness::render_image(kWidth, kHeight, [&] { obs_render_canvas_texture(canvas); });
 	}
 };
 

@@ -98,6 +98,29 @@ struct Stage {
 	static HostSize host_size() { return {harness::options().width, harness::options().height}; }
 };
 
+// The frontend's studio mode: the program shows a private duplicate of the
+// scene on a private transition in output channel 0.
+struct StudioProgram {
+	obs_source_t *transition = nullptr;
+	obs_scene_t *program = nullptr;
+
+	StudioProgram(obs_scene_t *scene, obs_scene_duplicate_type type)
+	{
+		program = obs_scene_duplicate(scene, "program copy", type);
+		transition = obs_source_create_private("cut_transition", "program transition", nullptr);
+		obs_transition_set(transition, obs_scene_get_source(program));
+		obs_set_output_source(0, transition);
+	}
+	~StudioProgram()
+	{
+		obs_set_output_source(0, nullptr);
+		obs_transition_clear(transition);
+		obs_source_release(transition);
+		obs_scene_release(program);
+		obs_wait_for_destroy_queue();
+	}
+};
+
 // The scene's picture as the host shows it without any board.
 inline harness::Image pattern_image(const char *kind, int cell = 8, uint32_t color = 0xff00ff00)
 {

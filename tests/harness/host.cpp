@@ -17,6 +17,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <mutex>
 
 #include "placement/source_profiler.h"
@@ -248,13 +249,17 @@ Image settled_frame(int ticks)
 
 namespace {
 
-// Inside a begun texture render: clear, then the source under a projection
-// over the target and the view's own scale and offset.
-void draw_view(obs_source_t *source, uint32_t width, uint32_t height, float scale, float offset_x, float offset_y)
+// Inside a begun texture render: cleared, under a projection over it.
+void clear_and_project(uint32_t width, uint32_t height)
 {
 	vec4 clear_color = {};
 	gs_clear(GS_CLEAR_COLOR, &clear_color, 0.0f, 0);
 	gs_ortho(0.0f, (float)width, 0.0f, (float)height, -100.0f, 100.0f);
+}
+
+// The source under the view's own scale and offset.
+void draw_scaled(obs_source_t *source, float scale, float offset_x, float offset_y)
+{
 	gs_matrix_push();
 	gs_matrix_translate3f(offset_x, offset_y, 0.0f);
 	gs_matrix_scale3f(scale, scale, 1.0f);
@@ -264,14 +269,15 @@ void draw_view(obs_source_t *source, uint32_t width, uint32_t height, float scal
 
 } // namespace
 
-Image render_view(obs_source_t *source, uint32_t width, uint32_t height, float scale, float offset_x, float offset_y)
+Image render_image(uint32_t width, uint32_t height, const std::function<void()> &draw)
 {
 	Image image;
 	obs_enter_graphics();
 	gs_texrender_t *render = gs_texrender_create(GS_RGBA, GS_ZS_NONE);
 	gs_stagesurf_t *stage = gs_stagesurface_create(width, height, GS_RGBA);
 	if (render && stage && gs_texrender_begin_with_color_space(render, width, height, GS_CS_SRGB)) {
-		draw_view(source, width, height, scale, offset_x, offset_y);
+		clear_and_project(width, height);
+		draw();
 		gs_texrender_end(render);
 
 		gs_stage_texture(stage, gs_texrender_get_texture(render));
@@ -291,6 +297,11 @@ Image render_view(obs_source_t *source, uint32_t width, uint32_t height, float s
 	gs_texrender_destroy(render);
 	obs_leave_graphics();
 	return image;
+}
+
+Image render_view(obs_source_t *source, uint32_t width, uint32_t height, float scale, float offset_x, float offset_y)
+{
+	return render_image(width, height, [&] { draw_scaled(source, scale, offset_x, offset_y); });
 }
 
 namespace {
@@ -345,7 +356,8 @@ FloatImage render_view_float(obs_source_t *source, uint32_t width, uint32_t heig
 	obs_enter_graphics();
 	gs_texrender_t *render = gs_texrender_create(GS_RGBA16F, GS_ZS_NONE);
 	if (render && gs_texrender_begin_with_color_space(render, width, height, space)) {
-		draw_view(source, width, height, scale, offset_x, offset_y);
+		clear_and_project(width, height);
+		draw_scaled(source, scale, offset_x, offset_y);
 		gs_texrender_end(render);
 		image = read_float_texture(gs_texrender_get_texture(render));
 	}

@@ -78,6 +78,10 @@ void keep_output_frames(bool keep);
 // far the delivery of frames lags behind their rendering.
 Image settled_frame(int ticks = 2);
 
+// Runs draw inside a cleared RGBA texture render of that size (projection
+// over it, sRGB), in the graphics context, and reads it back.
+Image render_image(uint32_t width, uint32_t height, const std::function<void()> &draw);
+
 // Renders a source into a texture of its own in the graphics context, with
 // an extra transform before it, and reads it back; the host's own view
 // matrices are not used (a "projector" drawing the scene scaled or moved).
