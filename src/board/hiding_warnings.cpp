@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "render/capture_region.h"
+
 namespace {
 
 float level(float strength_percent)
@@ -36,14 +38,12 @@ void replace(std::string &text, const std::string &what, const std::string &with
 
 float effective_blur_radius(float blur_radius, float strength_percent)
 {
-	const float l = level(strength_percent);
-	return blur_radius * l * l;
+	return blur_radius_at(blur_radius, level(strength_percent));
 }
 
 float effective_mosaic_cell(float mosaic_size, float strength_percent)
 {
-	const float l = level(strength_percent);
-	return (mosaic_size - 1.0f) * l * l + 1.0f;
+	return mosaic_cell_at(mosaic_size, level(strength_percent));
 }
 
 float blur_radius_needed(float strength_percent)

@@ -21,6 +21,16 @@ int level_count(float x)
 
 } // namespace
 
+float blur_radius_at(float blur_radius, float level)
+{
+	return blur_radius * level * level;
+}
+
+float mosaic_cell_at(float mosaic_size, float level)
+{
+	return (mosaic_size - 1.0f) * level * level + 1.0f;
+}
+
 float mosaic_low_pass_sigma(float cell)
 {
 	const float grown = cell - 1.0f;
@@ -39,7 +49,7 @@ Reach mosaic_reach(float bx0, float by0, float bx1, float by1, bool emergency, f
 	} else {
 		// Cells grow from one pixel to the full size with the square of
 		// the level, so a fade starts from the untouched picture.
-		reach.cell = (mosaic_size - 1.0f) * level * level + 1.0f;
+		reach.cell = mosaic_cell_at(mosaic_size, level);
 	}
 	if (!(reach.cell >= 1.0f))
 		reach.cell = 1.0f;
@@ -62,7 +72,7 @@ Reach mosaic_reach(float bx0, float by0, float bx1, float by1, bool emergency, f
 Reach blur_reach(float bx0, float by0, float bx1, float by1, float blur_radius, float level)
 {
 	Reach reach;
-	reach.sigma = blur_radius * level * level * 0.5f;
+	reach.sigma = blur_radius_at(blur_radius, level) * 0.5f;
 	if (!(reach.sigma >= 0.05f))
 		return reach;
 	reach.levels = level_count(reach.sigma * 0.5f);
