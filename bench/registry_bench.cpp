@@ -31,7 +31,7 @@
 #include "board/blur_board.h"
 #include "harness/host.h"
 #include "placement/registry.h"
-#include "placement/source_profiler.h"
+#include "host/source_profiler.h"
 #include "placement/tick.h"
 
 namespace {

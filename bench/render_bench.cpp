@@ -304,18 +304,6 @@ void measure(obs_scene_t *scene, obs_source_t *picture, Config &config, int wind
 	harness::next_frames(2);
 }
 
-const char *method_name(CaptureMethod method)
-{
-	switch (method) {
-	case CaptureMethod::Copy:
-		return "copy";
-	case CaptureMethod::Redraw:
-		return "redraw";
-	default:
-		return "-";
-	}
-}
-
 // ---------------------------------------------------------------- pictures
 
 std::string slug(const std::string &name)
@@ -649,7 +637,7 @@ int main(int argc, char **argv)
 			    (unsigned long long)c.rendered, mean(c.windows), c.kind == Kind::Empty ? 0.0 : added(c),
 			    board ? ratio(c) : NAN, cpu(c), c.kind == Kind::Empty ? 0.0 : cpu_added(c),
 			    board ? cpu_ratio(c) : NAN, reference, c.lagged,
-			    c.kind == Kind::Board ? method_name(c.method) : "");
+			    c.kind == Kind::Board ? capture_method_name(c.method) : "");
 	}
 	std::printf("(frame: the host's graphics-thread frame time, mean of its per-second averages; CPU: the\n"
 		    " process's CPU time per rendered frame, llvmpipe's rasterizer threads included; added: less\n"

@@ -106,8 +106,8 @@ TEST(BoardGeometry, CroppedBoardShowsOnlyWhatSurvivesTheCrop)
 	crop = {150, 0, 100, 0};
 	obs_sceneitem_set_crop(f.stage.board_item, &crop);
 	f.frame();
-	EXPECT_TRUE(f.stage.record()->cache_valid);
-	EXPECT_FALSE(f.stage.record()->cached_ok);
+	EXPECT_TRUE(f.stage.record()->render->cache_valid);
+	EXPECT_FALSE(f.stage.record()->render->cached_ok);
 }
 
 // The content rectangle of a 200 x 150 source in a 300 x 100 box at

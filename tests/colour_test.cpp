@@ -62,7 +62,7 @@ TEST(Colour, TheChainRunsInHalfFloatsOnAFloatCanvas)
 	stage.place(200, 100);
 	expect_blurred(canvas(), "copy");
 	EXPECT_EQ(rt::method_of(stage.board), CaptureMethod::Copy);
-	EXPECT_EQ(stage.record()->pool.chain_format, GS_RGBA16F);
+	EXPECT_EQ(stage.record()->render->pool.chain_format, GS_RGBA16F);
 
 	// Redrawn into a float view of the canvas's own space.
 	obs_enter_graphics();
@@ -108,7 +108,7 @@ TEST(Colour, AnEightBitViewSwitchesTheChainAndBack)
 		gs_color_format format = GS_UNKNOWN;
 		const harness::Image sdr = harness::in_own_frame([&] {
 			harness::Image view = harness::render_view(stage.scene_source(), 640, 360, 1.0f, 8.0f, 4.0f);
-			format = stage.record()->pool.chain_format;
+			format = stage.record()->render->pool.chain_format;
 			return view;
 		});
 		if (hdr_canvas()) {
@@ -122,7 +122,7 @@ TEST(Colour, AnEightBitViewSwitchesTheChainAndBack)
 		EXPECT_LT(rt::contrast(sdr, {218, 114, 438, 254}), 1.5);
 		EXPECT_GT(rt::contrast(sdr, {0, 0, 190, 90}), 50.0);
 		expect_blurred(canvas(), "after an 8-bit view");
-		EXPECT_EQ(stage.record()->pool.chain_format, GS_RGBA16F);
+		EXPECT_EQ(stage.record()->render->pool.chain_format, GS_RGBA16F);
 	}
 	for (const harness::LogLine &line : harness::log_lines())
 		EXPECT_GT(line.level, LOG_ERROR) << line.text;

@@ -18,6 +18,7 @@
 #include "harness/host.h"
 #include "render/beneath_scan.h"
 #include "render/board_effect.h"
+#include "render/board_render.h"
 #include "render/draw_item.h"
 #include "render/texture_pool.h"
 
@@ -207,12 +208,8 @@ struct RedrawFixture : ::testing::Test {
 	BlurBoard board;
 	std::vector<bool> via_texture;
 
-	void TearDown() override
-	{
-		obs_enter_graphics();
-		destroy_slots(board.pool, 0, kPoolSlots - 1);
-		obs_leave_graphics();
-	}
+	void SetUp() override { board.render = board_render_create(); }
+	void TearDown() override { board_render_destroy(board.render); }
 
 	// Collects the scene's items as the capture does and draws them again
 	// into a target of the capture rectangle, with the capture's projection
@@ -326,7 +323,7 @@ TEST_F(RedrawFixture, DirectItemsMatchTheHostAnywhereInTheCaptureRectangle)
 	const harness::Image host = s.host_view();
 	expect_same(redraw(s), host);
 	EXPECT_EQ(via_texture, (std::vector<bool>{false, false}));
-	EXPECT_EQ(board.pool.slots[kSlotItem8], nullptr); // no scratch target needed
+	EXPECT_EQ(board.render->pool.slots[kSlotItem8], nullptr); // no scratch target needed
 
 	const CaptureRect offset{128, 64, 256, 192};
 	expect_same(redraw(s, offset), host, offset);
@@ -344,16 +341,16 @@ TEST_F(RedrawFixture, CroppedItemsMatchTheHost)
 	const harness::Image host = s.host_view();
 	expect_same(redraw(s), host);
 	EXPECT_EQ(via_texture, (std::vector<bool>{false, true, true}));
-	ASSERT_NE(board.pool.slots[kSlotItem8], nullptr);
-	EXPECT_EQ(gs_texrender_get_format(board.pool.slots[kSlotItem8]), GS_RGBA);
-	EXPECT_EQ(board.pool.slots[kSlotItem16F], nullptr);
+	ASSERT_NE(board.render->pool.slots[kSlotItem8], nullptr);
+	EXPECT_EQ(gs_texrender_get_format(board.render->pool.slots[kSlotItem8]), GS_RGBA);
+	EXPECT_EQ(board.render->pool.slots[kSlotItem16F], nullptr);
 
 	// Items of two sizes drawn again keep their scratch textures.
 	auto textures = [&] {
 		std::vector<gs_texture_t *> t;
 		for (int i = 0; i < kItemSlots; ++i)
-			t.push_back(board.pool.slots[kSlotItem8 + i]
-					? gs_texrender_get_texture(board.pool.slots[kSlotItem8 + i])
+			t.push_back(board.render->pool.slots[kSlotItem8 + i]
+					? gs_texrender_get_texture(board.render->pool.slots[kSlotItem8 + i])
 					: nullptr);
 		return t;
 	};

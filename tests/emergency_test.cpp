@@ -63,7 +63,7 @@ TEST(Emergency, CoversAtFadeLevelZero)
 	stage.place(10, 10);
 	const harness::Image ref = rt::pattern_image("gradient");
 	EXPECT_EQ(rt::max_diff(harness::settled_frame(), ref), 0);
-	EXPECT_FALSE(stage.record()->cache_valid); // a faded-out board does not even look
+	EXPECT_FALSE(stage.record()->render->cache_valid); // a faded-out board does not even look
 	stage.update(R"({"emergency": true})");
 	expect_covered(harness::settled_frame(), "faded out");
 	stage.update(R"({"emergency": false})");

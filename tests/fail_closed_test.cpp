@@ -97,7 +97,7 @@ TEST(FailClosed, AFailedCaptureCoversTheBoardOpaquely)
 		rt::Stage::settle(3);
 		// Fresh slots, so that creation is asked for again.
 		obs_enter_graphics();
-		destroy_slots(stage.record()->pool, 0, kPoolSlots - 1);
+		destroy_slots(stage.record()->render->pool, 0, kPoolSlots - 1);
 		obs_leave_graphics();
 		harness::clear_log();
 		c.switch_->store(1);

@@ -11,7 +11,7 @@
 
 #include "harness/host.h"
 #include "module/frontend_watch.h"
-#include "module/host_refs.h"
+#include "host/host_refs.h"
 
 namespace {
 

@@ -56,13 +56,13 @@ struct SharedStage {
 		// must not capture.
 		rt::Stage::settle(3);
 		stage.record()->capture_method.store(CaptureMethod::None);
-		last_capture = stage.record()->cached_frame_time;
+		last_capture = stage.record()->render->cached_frame_time;
 	}
 	uint64_t last_capture = 0;
 	bool captured() const
 	{
 		return rt::method_of(stage.board) != CaptureMethod::None ||
-		       stage.record()->cached_frame_time != last_capture;
+		       stage.record()->render->cached_frame_time != last_capture;
 	}
 };
 
@@ -155,8 +155,8 @@ TEST(Cache, AFailedCaptureDrawsNothingInEveryViewOfThatFrame)
 		    frame, [&] { return harness::render_view(stage.scene_source(), 640, 360, 1.0f, dx); });
 	};
 	EXPECT_EQ(rt::max_diff(view(0.0f), ref), 0);
-	EXPECT_TRUE(stage.record()->cache_valid);
-	EXPECT_FALSE(stage.record()->cached_ok);
+	EXPECT_TRUE(stage.record()->render->cache_valid);
+	EXPECT_FALSE(stage.record()->render->cached_ok);
 	// The board could draw now, but this frame already failed.
 	stage.update(R"({"blur_radius": 30})");
 	rt::Stage::settle(3);
@@ -166,14 +166,14 @@ TEST(Cache, AFailedCaptureDrawsNothingInEveryViewOfThatFrame)
 	const harness::Image next =
 	    harness::in_own_frame([&] { return harness::render_view(stage.scene_source(), 640, 360); });
 	EXPECT_LT(rt::contrast(next, {110, 70, 290, 170}), 2.0);
-	EXPECT_TRUE(stage.record()->cached_ok);
+	EXPECT_TRUE(stage.record()->render->cached_ok);
 }
 
 TEST(Cache, AFadedOutBoardLeavesTheCacheAlone)
 {
 	rt::Stage stage(R"({"width": 200, "height": 120, "enabled": false})", "checker", 8);
 	harness::settled_frame(3);
-	EXPECT_FALSE(stage.record()->cache_valid);
+	EXPECT_FALSE(stage.record()->render->cache_valid);
 	EXPECT_EQ(rt::method_of(stage.board), CaptureMethod::None);
 	EXPECT_EQ(rt::max_diff(harness::settled_frame(), rt::pattern_image("checker", 8)), 0);
 }

@@ -20,7 +20,7 @@
 
 #include "board/blur_board.h"
 #include "harness/host.h"
-#include "placement/source_profiler.h"
+#include "host/source_profiler.h"
 
 namespace {
 

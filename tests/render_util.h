@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "board/blur_board.h"
+#include "render/board_render.h"
 #include "harness/host.h"
 #include "harness/pattern.h"
 

@@ -439,18 +439,6 @@ std::vector<Case> cases()
 	};
 }
 
-const char *method_name(CaptureMethod method)
-{
-	switch (method) {
-	case CaptureMethod::Copy:
-		return "copy";
-	case CaptureMethod::Redraw:
-		return "redraw";
-	default:
-		return "none";
-	}
-}
-
 struct Result {
 	const Case *what;
 	std::string file;
@@ -650,7 +638,7 @@ int main(int argc, char **argv)
 		Result result{&c,
 			      std::string(c.file) + ".png",
 			      framed ? measure(before, after, mask) : Change{},
-			      method_name(harness::board_of(built.board)->capture_method.load()),
+			      capture_method_name(harness::board_of(built.board)->capture_method.load()),
 			      settings_json(built.board),
 			      property_warnings(built.board),
 			      before,

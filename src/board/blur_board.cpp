@@ -3,20 +3,14 @@
 
 #include <obs-module.h>
 
-#include <atomic>
 #include <cstring>
 #include <new>
 
 #include "board/hotkeys.h"
 #include "board/settings.h"
-#include "module/host_refs.h"
-#include "placement/registry.h"
+#include "host/host_refs.h"
 
-namespace {
-std::atomic<long> live_boards{0};
-} // namespace
-
-void *board_create(obs_data_t *settings, obs_source_t *source)
+BlurBoard *board_create(obs_data_t *settings, obs_source_t *source)
 {
 	auto *board = new (std::nothrow) BlurBoard();
 	if (!board)
@@ -24,30 +18,14 @@ void *board_create(obs_data_t *settings, obs_source_t *source)
 	board->source = source;
 	board_update(board, settings);
 	register_board_hotkeys(board);
-	++live_boards;
-	refs::board_created();
 	return board;
 }
 
-void board_destroy(void *data)
+void board_destroy(BlurBoard *board)
 {
-	auto *board = static_cast<BlurBoard *>(data);
-	if (!board)
-		return;
 	unregister_board_hotkeys(board);
-
-	obs_enter_graphics();
-	destroy_slots(board->pool, 0, kPoolSlots - 1);
-	obs_leave_graphics();
-
 	release_placement(board->placement);
 	delete board;
-
-	// With no board left nothing asks the registry again: drop its scan so
-	// that it holds no reference on scenes that no board is in.
-	if (--live_boards == 0)
-		placement_registry().clear();
-	refs::board_destroyed();
 }
 
 void board_update(void *data, obs_data_t *settings)

@@ -7,16 +7,17 @@
 #include <cstdint>
 #include <mutex>
 
-#include "placement/placement.h"
-#include "render/capture_method.h"
-#include "render/cover.h"
-#include "render/final_pass.h"
-#include "render/texture_pool.h"
+#include "board/capture_method.h"
+#include "board/placement.h"
+
+inline constexpr const char *kBoardTypeId = "korvanta_blur_board";
+
+struct BoardRender; // the draw's state (render/board_render.h)
 
 // One board instance, owned by the host through the pointer create returns.
 // mutex guards the plain settings fields, fade_level, first_update and
-// placement; the render fields are touched by tick and draw alone on the
-// graphics thread; the atomics are read without the mutex.
+// placement; the tick's fields and render are touched by tick and draw
+// alone on the graphics thread; the atomics are read without the mutex.
 struct BlurBoard {
 	obs_source_t *source = nullptr;
 	std::mutex mutex;
@@ -34,20 +35,11 @@ struct BlurBoard {
 	bool first_update = true;
 	Placement placement;
 
-	// render
+	// tick
 	bool shared_warned = false;
 	float profile_elapsed = 0.0f;
-	bool busy = false;
-	bool redraw_logged = false;
-	bool cover_clip_warned = false;
-	uint32_t cover_logged = 0; // CoverCause bits already logged
-	uint64_t cached_frame_time = 0;
-	bool cache_valid = false;
-	bool cached_ok = false;
-	bool cached_failed = false; // the cached capture failed: cover instead
-	CoverCause cached_cause = CoverCause::Passes;
-	FinalPassParams cached_params;
-	TexturePool pool;
+	// Made and freed with the board by the source type's create and destroy.
+	BoardRender *render = nullptr;
 
 	std::atomic<uint32_t> width{640};
 	std::atomic<uint32_t> height{360};
@@ -63,8 +55,10 @@ struct BlurBoard {
 	obs_hotkey_id emergency_hotkey = OBS_INVALID_HOTKEY_ID;
 };
 
-void *board_create(obs_data_t *settings, obs_source_t *source);
-void board_destroy(void *data);
+// The record alone: the source type's create and destroy also make and
+// free its render state and keep the placement registry.
+BlurBoard *board_create(obs_data_t *settings, obs_source_t *source);
+void board_destroy(BlurBoard *board);
 void board_update(void *data, obs_data_t *settings);
 void board_get_defaults(obs_data_t *settings);
 uint32_t board_get_width(void *data);

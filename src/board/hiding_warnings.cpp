@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "render/capture_region.h"
+#include "board/strength.h"
 
 namespace {
 

@@ -4,8 +4,9 @@
 #include <obs-module.h>
 
 #include "board/blur_board.h"
-#include "module/host_refs.h"
-#include "module/locale.h"
+#include "host/host_refs.h"
+#include "host/hotkeys.h"
+#include "host/locale.h"
 
 namespace {
 
@@ -39,15 +40,8 @@ void register_board_hotkeys(BlurBoard *board)
 
 void unregister_board_hotkeys(BlurBoard *board)
 {
-	// Let go of the keys first. libobs 32.2.2 frees a hotkey and only then
-	// releases the bindings still held down, writing its press count into
-	// the freed block: a board destroyed while its key is held corrupts the
-	// heap. Cleared while the hotkey lives, a held binding is released
-	// through it (the handlers ignore releases) and unregister finds none.
-	obs_hotkey_load_bindings(board->toggle_hotkey, nullptr, 0);
-	obs_hotkey_load_bindings(board->emergency_hotkey, nullptr, 0);
-	obs_hotkey_unregister(board->toggle_hotkey);
-	obs_hotkey_unregister(board->emergency_hotkey);
+	unregister_hotkey(board->toggle_hotkey);
+	unregister_hotkey(board->emergency_hotkey);
 }
 
 void set_bool_setting(BlurBoard *board, const char *key, bool value)

@@ -8,7 +8,7 @@
 #include "board/blur_board.h"
 #include "board/hiding_warnings.h"
 #include "board/settings.h"
-#include "module/locale.h"
+#include "host/locale.h"
 
 namespace {
 

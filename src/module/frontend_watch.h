@@ -6,10 +6,6 @@
 // frontend is loaded.
 #include <obs-frontend-api.h>
 
-// A function of OBS Studio's frontend library when the host process has
-// loaded it, else null: looked up rather than linked.
-void *frontend_symbol(const char *name);
-
 void frontend_watch_start();
 void frontend_watch_stop();
 // What one frontend event does (the registered callback's body).

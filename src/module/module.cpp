@@ -5,14 +5,14 @@
 #include <cstdlib>
 
 #include "module/frontend_watch.h"
-#include "module/host_refs.h"
-#include "module/locale.h"
-#include "module/log.h"
-#include "module/panic.h"
-#include "module/panic_frontend.h"
-#include "module/panic_remote.h"
+#include "host/host_refs.h"
+#include "host/locale.h"
+#include "host/log.h"
+#include "host/profiling_switch.h"
+#include "panic/state.h"
+#include "panic/frontend.h"
+#include "panic/remote.h"
 #include "module/source_type.h"
-#include "placement/profiling_report.h"
 #include "placement/registry.h"
 #include "render/board_effect.h"
 

@@ -3,17 +3,52 @@
 
 #include <obs-module.h>
 
+#include <atomic>
+
 #include "board/blur_board.h"
 #include "board/properties.h"
-#include "module/locale.h"
+#include "host/host_refs.h"
+#include "host/locale.h"
+#include "placement/registry.h"
 #include "placement/tick.h"
+#include "render/board_render.h"
 #include "render/draw.h"
 
 namespace {
 
+std::atomic<long> live_boards{0};
+
 const char *board_get_name(void *)
 {
 	return module_text("BlurBoard");
+}
+
+void *board_source_create(obs_data_t *settings, obs_source_t *source)
+{
+	BoardRender *render = board_render_create();
+	BlurBoard *board = render ? board_create(settings, source) : nullptr;
+	if (!board) {
+		board_render_destroy(render);
+		return nullptr;
+	}
+	board->render = render;
+	++live_boards;
+	refs::board_created();
+	return board;
+}
+
+void board_source_destroy(void *data)
+{
+	auto *board = static_cast<BlurBoard *>(data);
+	if (!board)
+		return;
+	board_render_destroy(board->render);
+	board_destroy(board);
+	// With no board left nothing asks the registry again: drop its scan so
+	// that it holds no reference on scenes that no board is in.
+	if (--live_boards == 0)
+		placement_registry().clear();
+	refs::board_destroyed();
 }
 
 void board_video_tick(void *data, float seconds)
@@ -38,8 +73,8 @@ obs_source_info make_source_info()
 	info.type = OBS_SOURCE_TYPE_INPUT;
 	info.output_flags = OBS_SOURCE_VIDEO | OBS_SOURCE_CUSTOM_DRAW | OBS_SOURCE_SRGB;
 	info.get_name = board_get_name;
-	info.create = board_create;
-	info.destroy = board_destroy;
+	info.create = board_source_create;
+	info.destroy = board_source_destroy;
 	info.get_width = board_get_width;
 	info.get_height = board_get_height;
 	info.get_defaults = board_get_defaults;

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <unordered_map>
 
-#include "module/host_refs.h"
+#include "host/host_refs.h"
 
 // The host's signals for every change a placement scan could see: items
 // added to, removed from or moved within the scenes and groups it walked,

@@ -2,24 +2,8 @@
 #include "placement/profiling_report.h"
 
 #include "board/blur_board.h"
-#include "module/log.h"
-#include "placement/source_profiler.h"
-
-namespace {
-bool profiling_enabled = false;
-}
-
-bool profiling_is_enabled()
-{
-	return profiling_enabled;
-}
-
-void profiling_switch_on()
-{
-	profiling_enabled = true;
-	source_profiler_enable(true);
-	source_profiler_gpu_enable(true);
-}
+#include "host/log.h"
+#include "host/source_profiler.h"
 
 namespace {
 
@@ -28,18 +12,6 @@ constexpr float kReportSeconds = 5.0f;
 double to_ms(uint64_t ns)
 {
 	return (double)ns / 1000000.0;
-}
-
-const char *capture_word(CaptureMethod method)
-{
-	switch (method) {
-	case CaptureMethod::Copy:
-		return "copy";
-	case CaptureMethod::Redraw:
-		return "redraw";
-	default:
-		return "-";
-	}
 }
 
 } // namespace
@@ -60,6 +32,6 @@ void profiling_report_step(BlurBoard *board, float seconds)
 		    "%.3f); %s tick %.3f ms (max %.3f)",
 		    obs_source_get_name(board->source), to_ms(result.render_sum), to_ms(result.render_gpu_sum),
 		    to_ms(result.render_avg), to_ms(result.render_max), to_ms(result.render_gpu_avg),
-		    to_ms(result.render_gpu_max), capture_word(board->capture_method.load()), to_ms(result.tick_avg),
-		    to_ms(result.tick_max));
+		    to_ms(result.render_gpu_max), capture_method_name(board->capture_method.load()),
+		    to_ms(result.tick_avg), to_ms(result.tick_max));
 }

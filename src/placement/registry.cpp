@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include "host/canvases.h"
+
 namespace {
 
 using Entries = std::unordered_map<obs_source_t *, Placement>;
@@ -101,14 +103,6 @@ bool group_item_step(obs_scene_t *, obs_sceneitem_t *item, void *param)
 	return true;
 }
 
-bool collect_canvas(void *param, obs_canvas_t *canvas)
-{
-	CanvasRef ref = refs::canvas_get_ref(canvas);
-	if (ref)
-		static_cast<std::vector<CanvasRef> *>(param)->push_back(std::move(ref));
-	return true;
-}
-
 bool visit_root_scene(void *param, obs_source_t *scene_source)
 {
 	visit_scene(*static_cast<PlacementScan *>(param), obs_scene_from_source(scene_source));
@@ -126,10 +120,7 @@ void scan_placements(const char *type_id, Entries &output, HostWatch &watch)
 
 	// The main canvas may be met again in the enumeration; each entry holds
 	// a reference of its own, but a canvas is walked once.
-	std::vector<CanvasRef> canvases;
-	if (CanvasRef main_canvas = refs::main_canvas())
-		canvases.push_back(std::move(main_canvas));
-	obs_enum_canvases(collect_canvas, &canvases);
+	std::vector<CanvasRef> canvases = all_canvases();
 	std::vector<obs_canvas_t *> walked;
 	walked.reserve(canvases.size());
 	for (CanvasRef &canvas : canvases) {

@@ -8,7 +8,7 @@
 #include <unordered_map>
 
 #include "placement/host_watch.h"
-#include "placement/placement.h"
+#include "board/placement.h"
 
 // Module-wide map from a board's source to where it is placed. The scan is
 // kept across frames until the host reports a change it could see, and is

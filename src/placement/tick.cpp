@@ -7,8 +7,9 @@
 #include <utility>
 
 #include "board/blur_board.h"
-#include "module/log.h"
+#include "host/log.h"
 #include "placement/fade.h"
+#include "host/profiling_switch.h"
 #include "placement/profiling_report.h"
 #include "placement/registry.h"
 

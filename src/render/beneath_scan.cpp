@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "render/beneath_scan.h"
 
-#include "module/host_refs.h"
+#include "host/host_refs.h"
 #include "render/item_geometry.h"
 
 namespace {

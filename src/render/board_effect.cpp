@@ -3,7 +3,7 @@
 
 #include <obs.h>
 
-#include "module/log.h"
+#include "host/log.h"
 
 BoardEffect board_effect;
 

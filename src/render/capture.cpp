@@ -8,9 +8,10 @@
 #include <cmath>
 
 #include "board/blur_board.h"
-#include "module/host_refs.h"
-#include "module/log.h"
-#include "placement/profiling_report.h"
+#include "render/board_render.h"
+#include "host/host_refs.h"
+#include "host/log.h"
+#include "host/profiling_switch.h"
 #include "render/beneath_scan.h"
 #include "render/capture_region.h"
 #include "render/chain.h"
@@ -104,9 +105,9 @@ struct ScanGuard {
 void log_redraw_once(BlurBoard *board, const TargetView &view, uint32_t W, uint32_t H, gs_color_format chain_format,
 		     const matrix4 &board_transform)
 {
-	if (board->redraw_logged || !profiling_is_enabled())
+	if (board->render->redraw_logged || !profiling_is_enabled())
 		return;
-	board->redraw_logged = true;
+	board->render->redraw_logged = true;
 	const char *name = obs_source_get_name(board->source);
 	log_message(LOG_INFO,
 		    "redraw '%s': target %ux%u fmt %d (want %ux%u fmt %d), viewport %d,%d %dx%d, world "
@@ -122,12 +123,12 @@ void log_redraw_once(BlurBoard *board, const TargetView &view, uint32_t W, uint3
 void warn_clipped_cover(BlurBoard *board, bool emergency, bool clipped)
 {
 	if (!emergency) {
-		board->cover_clip_warned = false;
+		board->render->cover_clip_warned = false;
 		return;
 	}
-	if (!clipped || board->cover_clip_warned)
+	if (!clipped || board->render->cover_clip_warned)
 		return;
-	board->cover_clip_warned = true;
+	board->render->cover_clip_warned = true;
 	const char *name = obs_source_get_name(board->source);
 	log_message(LOG_WARNING,
 		    "board '%s': the emergency cover only covers the board's own area because its scene item is "
@@ -185,7 +186,7 @@ CaptureResult capture_and_chain(BlurBoard *board, const DrawSnapshot &snap, cons
 {
 	const gs_color_space space = gs_get_color_space();
 	const gs_color_format chain_format = chain_format_for(space);
-	TexturePool &pool = board->pool;
+	TexturePool &pool = board->render->pool;
 	if (chain_format != pool.chain_format) {
 		destroy_slots(pool, kSlotCapture, kSlotMosaic);
 		pool.chain_format = chain_format;

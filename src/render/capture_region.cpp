@@ -21,16 +21,6 @@ int level_count(float x)
 
 } // namespace
 
-float blur_radius_at(float blur_radius, float level)
-{
-	return blur_radius * level * level;
-}
-
-float mosaic_cell_at(float mosaic_size, float level)
-{
-	return (mosaic_size - 1.0f) * level * level + 1.0f;
-}
-
 float mosaic_low_pass_sigma(float cell)
 {
 	const float grown = cell - 1.0f;

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "board/strength.h"
+
 // The 64-pixel-aligned canvas rectangle captured in a frame.
 struct CaptureRegion {
 	int32_t x0 = 0, y0 = 0; // multiples of 64, never negative
@@ -19,12 +21,6 @@ struct Reach {
 	float cell = 0.0f;
 	float rx0 = 0, ry0 = 0, rx1 = 0, ry1 = 0; // region before clamping
 };
-
-// What a fading board uses at a level (0 to 1): the blur radius and the
-// mosaic cell grow with its square, so a fade starts from the untouched
-// picture. The properties' warnings judge the same figures.
-float blur_radius_at(float blur_radius, float level);
-float mosaic_cell_at(float mosaic_size, float level);
 
 // The Gaussian low-pass in front of the mosaic's cells, canvas pixels: half
 // the cell, at least 6, and none for a 1-pixel cell (a fade starts from

@@ -5,7 +5,8 @@
 #include <obs.h>
 
 #include "board/blur_board.h"
-#include "module/log.h"
+#include "render/board_render.h"
+#include "host/log.h"
 #include "render/board_effect.h"
 #include "render/final_pass.h"
 
@@ -33,9 +34,9 @@ const char *cause_text(CoverCause cause)
 void log_cause_once(BlurBoard *board, CoverCause cause)
 {
 	const uint32_t bit = (uint32_t)cause;
-	if (board->cover_logged & bit)
+	if (board->render->cover_logged & bit)
 		return;
-	board->cover_logged |= bit;
+	board->render->cover_logged |= bit;
 	const char *name = obs_source_get_name(board->source);
 	log_message(LOG_WARNING, "board '%s' cannot show its effect (%s); it covers its area instead", name ? name : "",
 		    cause_text(cause));

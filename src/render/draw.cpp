@@ -2,6 +2,7 @@
 #include "render/draw.h"
 
 #include "board/blur_board.h"
+#include "render/board_render.h"
 #include "render/board_effect.h"
 #include "render/capture.h"
 #include "render/cover.h"
@@ -34,17 +35,17 @@ bool take_snapshot(BlurBoard *board, DrawSnapshot &snap)
 
 void draw_cached(BlurBoard *board)
 {
-	if (board->cached_ok)
-		draw_final_composite(board->cached_params);
-	else if (board->cached_failed)
-		draw_failure_cover(board, board->cached_cause, board->cached_params);
+	if (board->render->cached_ok)
+		draw_final_composite(board->render->cached_params);
+	else if (board->render->cached_failed)
+		draw_failure_cover(board, board->render->cached_cause, board->render->cached_params);
 }
 
 } // namespace
 
 void board_draw(BlurBoard *board)
 {
-	if (!board || board->busy)
+	if (!board || board->render->busy)
 		return;
 
 	const PlacementStatus status = board->placement_status.load();
@@ -81,22 +82,22 @@ void board_draw(BlurBoard *board)
 	}
 
 	const uint64_t frame_time = obs_get_video_frame_time();
-	if (board->cache_valid && board->cached_frame_time == frame_time) {
+	if (board->render->cache_valid && board->render->cached_frame_time == frame_time) {
 		// Every later view of this frame replays the first draw's result.
 		draw_cached(board);
 		return;
 	}
 
-	board->busy = true;
+	board->render->busy = true;
 	FinalPassParams params;
 	const CaptureResult result =
 	    capture_and_chain(board, snap, view, status == PlacementStatus::Placed, live, params);
-	board->cached_params = params;
-	board->cached_ok = result.outcome == CaptureOutcome::Drawn;
-	board->cached_failed = result.outcome == CaptureOutcome::Failed;
-	board->cached_cause = result.cause;
-	board->cached_frame_time = frame_time;
-	board->cache_valid = true;
+	board->render->cached_params = params;
+	board->render->cached_ok = result.outcome == CaptureOutcome::Drawn;
+	board->render->cached_failed = result.outcome == CaptureOutcome::Failed;
+	board->render->cached_cause = result.cause;
+	board->render->cached_frame_time = frame_time;
+	board->render->cache_valid = true;
 	draw_cached(board);
-	board->busy = false;
+	board->render->busy = false;
 }

@@ -3,7 +3,7 @@
 
 #include <obs.h>
 
-#include "module/host_refs.h"
+#include "host/host_refs.h"
 
 struct BlurBoard;
 struct FinalPassParams;

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "board/blur_board.h"
+#include "render/board_render.h"
 #include "render/beneath_scan.h"
 #include "render/board_effect.h"
 #include "render/item_geometry.h"
@@ -187,7 +188,7 @@ void draw_beneath_item(BlurBoard *board, const BeneathItem &record)
 	// Edges that add up to exactly the size leave nothing to show.
 	if (!cx || !cy)
 		return;
-	gs_texrender_t *scratch = item_scratch(board->pool, wide_space(source_space), cx, cy);
+	gs_texrender_t *scratch = item_scratch(board->render->pool, wide_space(source_space), cx, cy);
 	if (!scratch)
 		return;
 

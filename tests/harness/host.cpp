@@ -20,7 +20,7 @@
 #include <functional>
 #include <mutex>
 
-#include "placement/source_profiler.h"
+#include "host/source_profiler.h"
 
 // Last: Xlib's macros (None, Bool) clash with other headers.
 #include <X11/Xlib.h>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-#include "module/locale.h"
+#include "host/locale.h"
 
 #include <util/text-lookup.h>
 

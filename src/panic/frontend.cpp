@@ -1,32 +1,24 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-#include "module/panic_frontend.h"
+#include "panic/frontend.h"
 
 #include <obs-frontend-api.h>
 #include <util/config-file.h>
 
-#include "module/frontend_watch.h"
-#include "module/host_refs.h"
-#include "module/locale.h"
-#include "module/panic.h"
+#include "host/frontend.h"
+#include "host/host_refs.h"
+#include "host/hotkeys.h"
+#include "host/locale.h"
+#include "panic/state.h"
 
 namespace {
 
 constexpr const char *kHotkeyName = "MistPane.Panic";
 
-using EventCallbackFn = void (*)(obs_frontend_event_cb, void *);
 using AddToolsItemFn = void (*)(const char *, obs_frontend_cb, void *);
 using ProfileConfigFn = config_t *(*)();
 
 obs_hotkey_id hotkey = OBS_INVALID_HOTKEY_ID;
-EventCallbackFn remove_callback = nullptr;
-bool frontend_gone = false;
 bool menu_added = false;
-
-template <typename Fn>
-Fn frontend_fn(const char *name)
-{
-	return reinterpret_cast<Fn>(frontend_symbol(name));
-}
 
 void toggle_from_hotkey(void *)
 {
@@ -54,7 +46,7 @@ void menu_clicked(void *)
 // as the frontend reads its own, whenever a profile is loaded.
 void load_binding()
 {
-	const auto profile_config = frontend_fn<ProfileConfigFn>("obs_frontend_get_profile_config");
+	const auto profile_config = frontend_function<ProfileConfigFn>("obs_frontend_get_profile_config");
 	config_t *config = profile_config ? profile_config() : nullptr;
 	const char *json = config ? config_get_string(config, "Hotkeys", kHotkeyName) : nullptr;
 	if (!json || hotkey == OBS_INVALID_HOTKEY_ID)
@@ -64,7 +56,7 @@ void load_binding()
 	obs_hotkey_load(hotkey, bindings);
 }
 
-void on_event(enum obs_frontend_event event, void *)
+void on_event(enum obs_frontend_event event)
 {
 	switch (event) {
 	case OBS_FRONTEND_EVENT_FINISHED_LOADING:
@@ -78,13 +70,12 @@ void on_event(enum obs_frontend_event event, void *)
 	case OBS_FRONTEND_EVENT_SCENE_COLLECTION_CHANGED:
 		panic_refresh();
 		break;
-	case OBS_FRONTEND_EVENT_EXIT:
-		frontend_gone = true;
-		break;
 	default:
 		break;
 	}
 }
+
+FrontendEvents events{on_event};
 
 } // namespace
 
@@ -92,16 +83,11 @@ void panic_frontend_start()
 {
 	hotkey = obs_hotkey_register_frontend(kHotkeyName, module_text("Hotkey.Panic"), hotkey_pressed, nullptr);
 
-	const auto add = frontend_fn<EventCallbackFn>("obs_frontend_add_event_callback");
-	remove_callback = frontend_fn<EventCallbackFn>("obs_frontend_remove_event_callback");
-	if (add && remove_callback)
-		add(on_event, nullptr);
-	else
-		remove_callback = nullptr;
+	events.start();
 
 	// The frontend offers no way to take an entry out again; it goes with
 	// the main window.
-	const auto add_item = frontend_fn<AddToolsItemFn>("obs_frontend_add_tools_menu_item");
+	const auto add_item = frontend_function<AddToolsItemFn>("obs_frontend_add_tools_menu_item");
 	if (add_item && !menu_added) {
 		add_item(module_text("Tools.Panic"), menu_clicked, nullptr);
 		menu_added = true;
@@ -110,14 +96,6 @@ void panic_frontend_start()
 
 void panic_frontend_stop()
 {
-	if (remove_callback && !frontend_gone)
-		remove_callback(on_event, nullptr);
-	remove_callback = nullptr;
-	if (hotkey == OBS_INVALID_HOTKEY_ID)
-		return;
-	// Bindings first: libobs 32.2.2 writes into a freed hotkey when it
-	// releases a binding held down at unregister.
-	obs_hotkey_load_bindings(hotkey, nullptr, 0);
-	obs_hotkey_unregister(hotkey);
-	hotkey = OBS_INVALID_HOTKEY_ID;
+	events.stop();
+	unregister_hotkey(hotkey);
 }

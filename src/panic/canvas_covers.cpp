@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-#include "module/panic_channels.h"
+#include "panic/canvas_covers.h"
 
 #include <obs.h>
 
@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "board/blur_board.h"
-#include "module/host_refs.h"
-#include "module/log.h"
-#include "module/source_type.h"
+#include "host/canvases.h"
+#include "host/host_refs.h"
+#include "host/log.h"
 
 namespace {
 
@@ -132,13 +132,6 @@ void uncover(CanvasCover &cover, std::vector<CanvasRef> &to_release)
 	to_release.push_back(std::move(canvas));
 }
 
-bool collect_canvas(void *param, obs_canvas_t *canvas)
-{
-	if (obs_canvas_t *ref = refs::canvas_get_ref(canvas))
-		static_cast<std::vector<CanvasRef> *>(param)->emplace_back(ref);
-	return true;
-}
-
 // The frontend clears every channel of the main canvas whenever it loads a
 // scene collection, the one restored at start too, and shows the program
 // well before it says it has finished. The host lets a channel_change
@@ -186,11 +179,8 @@ void on_canvas_destroy(void *, calldata_t *data)
 
 void panic_channels_cover()
 {
-	std::vector<CanvasRef> canvases;
+	const std::vector<CanvasRef> canvases = all_canvases();
 	std::vector<CanvasRef> to_release;
-	if (obs_canvas_t *main_canvas = refs::main_canvas())
-		canvases.emplace_back(main_canvas);
-	obs_enum_canvases(collect_canvas, &canvases);
 	std::lock_guard<std::mutex> lock(covers_mutex);
 	covering = true;
 	for (const CanvasRef &canvas : canvases)

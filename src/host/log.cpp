@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-#include "module/log.h"
+#include "host/log.h"
 
 #include <cstdarg>
 #include <cstdio>

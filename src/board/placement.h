@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "module/host_refs.h"
+#include "host/host_refs.h"
 
 enum class PlacementStatus : uint32_t {
 	Placed = 0, // exactly one scene item holds the board

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #ifdef MISTPANE_REF_AUDIT
 
-#include "module/host_refs.h"
+#include "host/host_refs.h"
 
 #include <obs.h>
 
@@ -11,7 +11,7 @@
 #include <mutex>
 #include <utility>
 
-#include "module/log.h"
+#include "host/log.h"
 
 namespace refs {
 

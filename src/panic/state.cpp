@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-#include "module/panic.h"
+#include "panic/state.h"
 
 #include <util/bmem.h>
 #include <util/platform.h>
@@ -8,10 +8,10 @@
 #include <mutex>
 #include <string>
 
-#include "module/host_refs.h"
-#include "module/log.h"
-#include "module/panic_channels.h"
-#include "module/panic_remote.h"
+#include "host/host_refs.h"
+#include "host/log.h"
+#include "panic/canvas_covers.h"
+#include "panic/remote.h"
 
 namespace {
 

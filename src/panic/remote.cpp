@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-#include "module/panic_remote.h"
+#include "panic/remote.h"
 
 #include <obs-websocket-api.h>
 
 #include <atomic>
 
-#include "module/host_refs.h"
-#include "module/log.h"
-#include "module/panic.h"
+#include "host/host_refs.h"
+#include "host/log.h"
+#include "panic/state.h"
 
 namespace {
 
