@@ -7,7 +7,7 @@ Exit status 1 when OBS crashed or did not quit by itself, when the module
 reports an unbalanced reference count, or when a known board in the program
 output no longer hides the detailed picture beneath it. Sources the host
 leaves behind at shutdown are reported, not failed: libobs 32.2.2 loses
-scenes while the frontend removes them (see DEVELOPERS.md).
+scenes while the frontend removes them (see docs/host-notes.md).
 """
 
 import argparse
@@ -578,7 +578,7 @@ def main():
     print(f"  OBS exit: {'by itself' if exited_by_itself else 'killed'}, status {code}")
     print(f"  leak line: {log['leaks'] if log['leaks'] is not None else 'missing'}")
     if log["orphans"] or log["remaining"]:
-        # The host's own race at shutdown (DEVELOPERS.md): reported, not failed.
+        # The host's own race at shutdown (docs/host-notes.md): reported, not failed.
         print(f"  host left behind: {len(log['orphans'])} source(s) after clearing scene data"
               f" ({', '.join(log['orphans'][:6])}{', ...' if len(log['orphans']) > 6 else ''});"
               f" freed by libobs at shutdown: {', '.join(log['remaining']) or 'none'}")
