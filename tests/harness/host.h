@@ -116,7 +116,7 @@ obs_data_t *json(const char *text);
 // The test pattern source ("mistpane_test_pattern"): kinds "checker" (cell
 // in pixels), "gradient", "solid" (color 0xAABBGGRR), "detail" (text,
 // edges and a face-like shape) and "text" (11-pixel capitals, light on
-// dark).
+// dark); kind "labels" draws its "labels" setting (harness/pattern.h).
 obs_source_t *make_pattern(const char *name, uint32_t width, uint32_t height, const char *kind = "checker",
 			   int cell = 8, uint32_t color = 0xff00ff00);
 obs_source_t *make_board(const char *name, const char *settings_json = "{}");

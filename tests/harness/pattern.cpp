@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <sstream>
 #include <string>
 
 namespace harness {
@@ -26,9 +27,11 @@ void rebuild(Pattern *pattern, obs_data_t *settings)
 {
 	const uint32_t w = (uint32_t)obs_data_get_int(settings, "width");
 	const uint32_t h = (uint32_t)obs_data_get_int(settings, "height");
-	std::vector<uint8_t> pixels =
-	    pattern_pixels(obs_data_get_string(settings, "kind"), w, h, (int)obs_data_get_int(settings, "cell"),
-			   (uint32_t)obs_data_get_int(settings, "color"));
+	const char *kind = obs_data_get_string(settings, "kind");
+	std::vector<uint8_t> pixels = std::strcmp(kind, "labels") == 0
+					  ? label_pixels(w, h, obs_data_get_string(settings, "labels"))
+					  : pattern_pixels(kind, w, h, (int)obs_data_get_int(settings, "cell"),
+							   (uint32_t)obs_data_get_int(settings, "color"));
 	obs_enter_graphics();
 	gs_texture_destroy(pattern->texture);
 	const uint8_t *planes[] = {pixels.data()};
@@ -271,6 +274,17 @@ void detail(std::vector<uint8_t> &px, uint32_t w, uint32_t h)
 	}
 }
 
+// One glyph of the small text: the 5 x 7 glyph drawn 8 x 11, light.
+void small_glyph(std::vector<uint8_t> &px, uint32_t w, uint32_t h, long x, long y, char c)
+{
+	const uint8_t *rows = glyph_rows(c);
+	for (long r = 0; rows && r < 11; ++r)
+		for (long col = 0; col < 8; ++col)
+			if ((rows[r * 7 / 11] & (0x10 >> (col * 5 / 8))) && x + col >= 0 && y + r >= 0 &&
+			    x + col < long(w) && y + r < long(h))
+				put(px, w, uint32_t(x + col), uint32_t(y + r), 245, 245, 245);
+}
+
 // Small text as on a screen: 11-pixel capitals (the 5 x 7 glyphs drawn
 // 8 x 11), light on a dark background, 10 pixels apart, a line every 15.
 void small_text(std::vector<uint8_t> &px, uint32_t w, uint32_t h)
@@ -281,14 +295,24 @@ void small_text(std::vector<uint8_t> &px, uint32_t w, uint32_t h)
 	const size_t text_length = sizeof(kSampleText) - 1;
 	for (uint32_t line = 0, y = 2; y + 11 <= h; ++line, y += 15) {
 		size_t k = (line * 17) % text_length;
-		for (uint32_t x = 2 + (line * 7) % 11; x + 8 < w; x += 10) {
-			const uint8_t *rows = glyph_rows(kSampleText[k++ % text_length]);
-			for (uint32_t r = 0; rows && r < 11; ++r)
-				for (uint32_t c = 0; c < 8; ++c)
-					if (rows[r * 7 / 11] & (0x10 >> (c * 5 / 8)))
-						put(px, w, x + c, y + r, 245, 245, 245);
-		}
+		for (uint32_t x = 2 + (line * 7) % 11; x + 8 < w; x += 10)
+			small_glyph(px, w, h, x, y, kSampleText[k++ % text_length]);
 	}
+}
+
+// Lines "x y TEXT" (TEXT without spaces), each drawn as the small text is,
+// over its dark background.
+void labels(std::vector<uint8_t> &px, uint32_t w, uint32_t h, const char *list)
+{
+	for (uint32_t y = 0; y < h; ++y)
+		for (uint32_t x = 0; x < w; ++x)
+			put(px, w, x, y, 40, 40, 40);
+	std::istringstream lines(list ? list : "");
+	long x = 0, y = 0;
+	std::string text;
+	while (lines >> x >> y >> text)
+		for (size_t i = 0; i < text.size(); ++i)
+			small_glyph(px, w, h, x + 10 * long(i), y, text[i]);
 }
 
 } // namespace
@@ -326,6 +350,13 @@ std::vector<uint8_t> pattern_pixels(const char *kind, uint32_t w, uint32_t h, in
 		detail(px, w, h);
 	if (k == "text")
 		small_text(px, w, h);
+	return px;
+}
+
+std::vector<uint8_t> label_pixels(uint32_t width, uint32_t height, const char *list)
+{
+	std::vector<uint8_t> px(size_t(width) * height * 4);
+	labels(px, width, height, list);
 	return px;
 }
 

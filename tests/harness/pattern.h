@@ -16,4 +16,9 @@ const uint8_t *glyph_rows(char c);
 
 std::vector<uint8_t> pattern_pixels(const char *kind, uint32_t width, uint32_t height, int cell, uint32_t color);
 
+// The pattern of kind "labels": lines "x y TEXT" of its "labels" setting,
+// each TEXT (no spaces) in the small text's font (letters 8 x 11, 10 pixels
+// apart) from (x, y), light on dark.
+std::vector<uint8_t> label_pixels(uint32_t width, uint32_t height, const char *list);
+
 } // namespace harness
