@@ -23,10 +23,10 @@ std::string pin_text(int pin);
 std::vector<int> candidate_pins(const std::vector<int> &secrets, size_t n);
 
 // Tiles in a grid from the canvas origin, each with text (and a board, or
-// under one board's emergency cover). Their pitch keeps every tile at the
-// same offset from the mosaic's cells (anchored at the canvas origin) and
-// from the 64-pixel capture grid, and keeps what a board reads clear of
-// the next tile's text: every tile gives what one text alone would.
+// under one board's emergency cover). Their pitch keeps what a board reads
+// clear of the next tile's text, so every tile gives what one text alone
+// would, and keeps every tile at the same offset from the mosaic's cells
+// (anchored at the canvas origin) and the capture's texels.
 struct AttackLayout {
 	int pitch_x = 0, pitch_y = 0;
 	int columns = 0, rows = 0;
@@ -36,7 +36,7 @@ struct AttackLayout {
 	int text_x = 0, text_y = 0; // in a tile, at the first frame
 };
 
-// A 96 x 48 board in each 192 x 128 tile, compared over the board.
+// A 96 x 48 board in each 192 x 120 tile, compared over the board.
 AttackLayout board_layout(uint32_t canvas_width, uint32_t canvas_height);
 // 216 x 216 tiles (five cells of the default emergency cover on 720 rows,
 // and a multiple of its low-pass's texels), compared whole.
