@@ -233,7 +233,7 @@ TEST(Hotkeys, SavedBindingsAreLoadedUnderTheNamesAndTheKeysWork)
 	key(OBS_KEY_F14, false, INTERACT_SHIFT_KEY);
 	EXPECT_TRUE(stored_bool(board.source, "emergency"));
 	harness::next_frames(2);
-	EXPECT_TRUE(board.record()->emergency_mirror.load());
+	EXPECT_TRUE(board.record()->emergency_applied.load());
 }
 
 TEST(Hotkeys, TheTogglePressStoresEnabledFalseAndLeavesEveryOtherSetting)
@@ -288,7 +288,7 @@ TEST(Hotkeys, TheEmergencyPressedTwiceWithTheUpdateBetweenEndsOff)
 	routed.press(board.record()->emergency_hotkey);
 	harness::next_frames(2);
 	EXPECT_TRUE(stored_bool(board.source, "emergency"));
-	EXPECT_TRUE(board.record()->emergency_mirror.load());
+	EXPECT_TRUE(board.record()->emergency_applied.load());
 	{
 		std::lock_guard<std::mutex> lock(board.record()->mutex);
 		EXPECT_TRUE(board.record()->emergency);
@@ -296,7 +296,7 @@ TEST(Hotkeys, TheEmergencyPressedTwiceWithTheUpdateBetweenEndsOff)
 	routed.press(board.record()->emergency_hotkey);
 	harness::next_frames(2);
 	EXPECT_FALSE(stored_bool(board.source, "emergency"));
-	EXPECT_FALSE(board.record()->emergency_mirror.load());
+	EXPECT_FALSE(board.record()->emergency_applied.load());
 	EXPECT_TRUE(board.record()->enabled.load()) << "the emergency hotkey leaves the effect alone";
 }
 
@@ -319,7 +319,7 @@ TEST(Hotkeys, AReleaseDoesNothing)
 	EXPECT_EQ(stored(board.source), before);
 	EXPECT_EQ(count.updates.load(), updates) << "no update reached the board";
 	EXPECT_TRUE(board.record()->enabled.load());
-	EXPECT_FALSE(board.record()->emergency_mirror.load());
+	EXPECT_FALSE(board.record()->emergency_applied.load());
 }
 
 // A press reads what the board last applied: two presses that both come

@@ -5,8 +5,9 @@
 #include "render/board_render.h"
 #include "render/board_effect.h"
 #include "render/capture.h"
-#include "render/cover.h"
+#include "render/failure_cover.h"
 #include "render/final_pass.h"
+#include "render/hatch.h"
 
 namespace {
 
@@ -55,11 +56,11 @@ void board_draw(BlurBoard *board)
 	const gs_color_format chain_format = chain_format_for(gs_get_color_space());
 	// The panic cover is drawn by a canvas alone, of whatever size: where it
 	// cannot read that canvas, it covers it opaque (its size is the canvas's).
-	const bool cover_all = board->canvas_cover.load();
-	const bool live = cover_all ? whole_target_view(view, chain_format)
-				    : live_canvas_view(view, chain_format, board->width.load(), board->height.load(),
-						       status == PlacementStatus::Placed);
-	if (cover_all && !live) {
+	const bool panic_cover = board->panic_cover.load();
+	const bool live = panic_cover ? whole_target_view(view, chain_format)
+				      : live_canvas_view(view, chain_format, board->width.load(), board->height.load(),
+							 status == PlacementStatus::Placed);
+	if (panic_cover && !live) {
 		draw_hatch(board);
 		return;
 	}
@@ -77,7 +78,7 @@ void board_draw(BlurBoard *board)
 	if (status != PlacementStatus::Placed && !live)
 		return;
 	if (!board_effect.effect) {
-		draw_failure_cover(board, CoverCause::NoEffect, FinalPassParams{});
+		draw_failure_cover(board, FailureCause::NoEffect, FinalPassParams{});
 		return;
 	}
 
