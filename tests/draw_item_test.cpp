@@ -2,7 +2,7 @@
 // The redraw of one item beneath a board: the technique as the host's
 // video levels choose it, and real redraws compared with what the host
 // itself draws for the same items (the filter and blend choices as plain
-// rules: unit/draw_item_test).
+// rules: unit/draw_item_rules_test).
 #include <obs.h>
 #include <graphics/matrix4.h>
 

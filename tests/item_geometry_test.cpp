@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The crop and signed scale of a scene item checked against what the host
-// itself computes and draws (the arithmetic alone: unit/item_geometry_test).
+// itself computes and draws (the arithmetic alone:
+// unit/item_geometry_math_test).
 #include <obs.h>
 
 #include <gtest/gtest.h>
