@@ -1,0 +1,41 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#pragma once
+
+// What the panic cover shows: a plain cover (a colour, or a "be right back"
+// picture) that owes nothing to the picture beneath, or the coarse
+// emergency mosaic of the program. Kept with the on/off state.
+#include <obs.h>
+
+#include <cstdint>
+#include <string>
+
+enum class PanicStyle { Cover, Mosaic };
+
+struct PanicLook {
+	PanicStyle style = PanicStyle::Cover;
+	uint32_t cover_color = 0xFF303030; // 0xAABBGGRR, as OBS's colour properties
+	std::string cover_image; // empty: the colour alone
+
+	bool operator==(const PanicLook &) const = default;
+};
+
+// Keys of the look, in the state file and in the cover settings' source.
+namespace panic_keys {
+inline constexpr const char *style = "style";
+inline constexpr const char *cover_color = "cover_color";
+inline constexpr const char *cover_image = "cover_image";
+} // namespace panic_keys
+
+const char *panic_style_name(PanicStyle style);
+// False for anything but "cover" and "mosaic".
+bool panic_style_from_name(const char *name, PanicStyle &style);
+
+// A missing or unknown style reads as the cover (files written before the
+// style existed have none); a colour or image of the wrong type reads as
+// the default.
+PanicLook panic_look_read(obs_data_t *data);
+void panic_look_write(obs_data_t *data, const PanicLook &look);
+
+// The settings of the board that draws the look over a whole canvas of
+// that size.
+void panic_board_settings(obs_data_t *settings, const PanicLook &look, uint32_t canvas_width, uint32_t canvas_height);
