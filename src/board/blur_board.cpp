@@ -9,6 +9,7 @@
 #include "board/hotkeys.h"
 #include "board/settings.h"
 #include "host/host_refs.h"
+#include "host/log.h"
 
 BlurBoard *board_create(obs_data_t *settings, obs_source_t *source)
 {
@@ -28,17 +29,48 @@ void board_destroy(BlurBoard *board)
 	delete board;
 }
 
+namespace {
+
+// The image of the path given, decoded outside the board's lock (the draw
+// takes that lock) and only when the path changed, so that an update of
+// any other setting does not read the file again. Says once per path when
+// it cannot be read.
+bool load_cover_image(BlurBoard *board, const std::string &path, std::shared_ptr<const CoverImage> &image)
+{
+	{
+		std::lock_guard<std::mutex> lock(board->mutex);
+		if (path == board->cover_image_path)
+			return false;
+	}
+	image = CoverImage::load(path.c_str());
+	if (!image && !path.empty()) {
+		const char *name = obs_source_get_name(board->source);
+		log_message(LOG_WARNING, "board '%s': cover image '%s' cannot be read; covering with the colour",
+			    name ? name : "", path.c_str());
+	}
+	return true;
+}
+
+} // namespace
+
 void board_update(void *data, obs_data_t *settings)
 {
 	auto *board = static_cast<BlurBoard *>(data);
-	std::lock_guard<std::mutex> lock(board->mutex);
-
 	namespace d = setting_defaults;
+	const std::string image_path = read_string(settings, "cover_image", d::cover_image);
+	std::shared_ptr<const CoverImage> image;
+	const bool new_image = load_cover_image(board, image_path, image);
+
+	std::lock_guard<std::mutex> lock(board->mutex);
 	const char *mode = read_string(settings, "mode", d::mode);
 	board->is_mosaic = std::strcmp(mode, "mosaic") == 0;
+	board->is_cover = std::strcmp(mode, "cover") == 0;
 	board->blur_radius = clamp_float((float)read_number(settings, "blur_radius", d::blur_radius), 0.0f, 500.0f);
 	board->mosaic_size = clamp_float((float)read_number(settings, "mosaic_size", d::mosaic_size), 1.0f, 500.0f);
-	board->strength = clamp_float((float)(read_number(settings, "strength", d::strength) / 100.0), 0.0f, 1.0f);
+	// A cover is opaque once faded in: its strength is always full.
+	board->strength =
+	    board->is_cover ? 1.0f
+			    : clamp_float((float)(read_number(settings, "strength", d::strength) / 100.0), 0.0f, 1.0f);
 	board->fade_seconds = clamp_float((float)read_number(settings, "fade_seconds", d::fade_seconds), 0.0f, 60.0f);
 	board->emergency_size =
 	    clamp_float((float)read_number(settings, "emergency_size", d::emergency_size), 0.5f, 50.0f);
@@ -47,6 +79,13 @@ void board_update(void *data, obs_data_t *settings)
 	const char *shape = read_string(settings, "shape", d::shape);
 	board->is_ellipse = std::strcmp(shape, "ellipse") == 0;
 	board->feather = clamp_float((float)read_number(settings, "feather", d::feather), 0.0f, 1000.0f);
+	// The low 32 bits: some programs store the colour as a signed number.
+	board->cover_color = (uint32_t)((uint64_t)read_integer(settings, "cover_color", d::cover_color) & 0xFFFFFFFFu);
+	if (new_image) {
+		board->cover_image_path = image_path;
+		// The old image is freed when the last draw that holds it ends.
+		board->cover_image.swap(image);
+	}
 	board->width.store(clamp_size(read_integer(settings, "width", d::width)));
 	board->height.store(clamp_size(read_integer(settings, "height", d::height)));
 
@@ -77,6 +116,8 @@ void board_get_defaults(obs_data_t *settings)
 	set_typed_default(settings, "emergency_size", d::emergency_size);
 	set_typed_default(settings, "shape", d::shape);
 	set_typed_default(settings, "feather", d::feather);
+	set_typed_default(settings, "cover_color", d::cover_color);
+	set_typed_default(settings, "cover_image", d::cover_image);
 	// Hidden and without a default, but read as a boolean all the same.
 	drop_mistyped_value(settings, "force_redraw", OBS_DATA_BOOLEAN);
 }

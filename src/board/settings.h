@@ -20,6 +20,8 @@ constexpr bool emergency = false;
 constexpr double emergency_size = 6.0;
 constexpr const char *shape = "rect";
 constexpr double feather = 0.0;
+constexpr int64_t cover_color = 0xFF303030; // dark grey, the host's 0xAABBGGRR
+constexpr const char *cover_image = "";
 } // namespace setting_defaults
 
 // Clamps applied when update reads the settings. Wider than the sliders:

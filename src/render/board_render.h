@@ -2,6 +2,9 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+
+#include "board/cover_image.h"
 
 #include "render/cover.h"
 #include "render/final_pass.h"
@@ -21,6 +24,7 @@ struct BoardRender {
 	bool cached_failed = false; // the cached capture failed: cover instead
 	CoverCause cached_cause = CoverCause::Passes;
 	FinalPassParams cached_params;
+	std::shared_ptr<const CoverImage> cached_cover_image; // cached_params.image of a cover
 	TexturePool pool;
 };
 

@@ -1,0 +1,197 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Cover mode: inside its shape the board shows its colour or image and
+// nothing of the picture beneath, exactly; outside the shape nothing
+// changes. Run on the 8-bit canvas, and with "p010" / "pq" on the 16-bit
+// float canvases (SDR and HDR).
+#include <png.h>
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+#include "render_util.h"
+
+namespace {
+
+using rt::Rect;
+
+bool float_canvas = false;
+
+// The canvas as floats: sRGB levels (0 to 255) on the 8-bit canvas, linear
+// values on a float one. Read from the host, so "unchanged" compares the
+// host's pixels with the host's pixels.
+struct Canvas {
+	uint32_t width = 0, height = 0;
+	std::vector<float> rgb;
+	const float *at(int x, int y) const { return &rgb[(size_t(y) * width + x) * 3]; }
+	bool same(const Canvas &o, int x, int y) const
+	{
+		return std::memcmp(at(x, y), o.at(x, y), 3 * sizeof(float)) == 0;
+	}
+};
+
+Canvas canvas()
+{
+	Canvas out;
+	const harness::Image frame = harness::settled_frame(3);
+	if (!float_canvas) {
+		out.width = frame.width;
+		out.height = frame.height;
+		for (size_t i = 0; i < size_t(frame.width) * frame.height; ++i)
+			for (int c = 0; c < 3; ++c)
+				out.rgb.push_back(frame.rgba[i * 4 + c]);
+		return out;
+	}
+	const harness::FloatImage img = harness::main_texture_float();
+	out.width = img.width;
+	out.height = img.height;
+	for (size_t i = 0; i < size_t(img.width) * img.height; ++i)
+		for (int c = 0; c < 3; ++c)
+			out.rgb.push_back(img.rgba[i * 4 + c]);
+	return out;
+}
+
+// 0xAABBGGRR as the canvas holds it.
+std::array<float, 3> expected_colour(uint32_t abgr)
+{
+	std::array<float, 3> out{};
+	for (int c = 0; c < 3; ++c) {
+		const uint8_t byte = (abgr >> (8 * c)) & 0xFF;
+		out[c] = float_canvas ? (float)rt::to_linear(byte) : (float)byte;
+	}
+	return out;
+}
+
+bool near_colour(const float *p, const std::array<float, 3> &want)
+{
+	for (int c = 0; c < 3; ++c) {
+		const float tolerance = float_canvas ? 2e-3f + want[c] * 2e-3f : 1.0f;
+		if (std::fabs(p[c] - want[c]) > tolerance)
+			return false;
+	}
+	return true;
+}
+
+// Where a board placed by pos, rotation and scale puts a canvas pixel's
+// centre, in the board's frame measured in canvas pixels.
+struct Placement {
+	float x = 0, y = 0, rot = 0, sx = 1, sy = 1;
+};
+
+vec2 board_local(const Placement &p, int x, int y)
+{
+	const float a = p.rot * float(M_PI) / 180.0f;
+	const float dx = x + 0.5f - p.x, dy = y + 0.5f - p.y;
+	vec2 out;
+	vec2_set(&out, dx * cosf(a) + dy * sinf(a), -dx * sinf(a) + dy * cosf(a));
+	return out;
+}
+
+enum class Where { Inside, Outside, Edge };
+
+// Inside: fully covered (past the feather, a pixel in); outside: a pixel
+// beyond the shape's edge.
+Where where(const Placement &p, float w, float h, bool ellipse, float feather, int x, int y)
+{
+	const vec2 q = board_local(p, x, y);
+	const float W = w * p.sx, H = h * p.sy;
+	if (!ellipse) {
+		const float d = std::min(std::min(q.x, W - q.x), std::min(q.y, H - q.y));
+		return d > feather + 1.0f ? Where::Inside : d < -1.0f ? Where::Outside : Where::Edge;
+	}
+	const float rx = W / 2, ry = H / 2;
+	const float k = std::sqrt(std::pow((q.x - rx) / rx, 2.0f) + std::pow((q.y - ry) / ry, 2.0f));
+	const float r = std::min(rx, ry);
+	if (k < 1.0f - (feather + 1.5f) / r)
+		return Where::Inside;
+	return k > 1.0f + 1.5f / r ? Where::Outside : Where::Edge;
+}
+
+struct Frames {
+	Canvas covered, plain;
+};
+
+Frames frames_of(rt::Stage &stage)
+{
+	Frames f;
+	f.covered = canvas();
+	obs_sceneitem_set_visible(stage.board_item, false);
+	f.plain = canvas();
+	obs_sceneitem_set_visible(stage.board_item, true);
+	return f;
+}
+
+struct ShapeCase {
+	const char *settings;
+	Placement at;
+	const char *what;
+};
+
+constexpr uint32_t kColour = 0xFF3060C0; // R 0xC0, G 0x60, B 0x30
+
+TEST(Cover, IdenticalOverAnyPictureInsideItsShapeAndNothingChangesOutside)
+{
+	const ShapeCase cases[] = {
+	    {R"({"shape": "rect"})", {170, 80, 0, 1, 1}, "rectangle"},
+	    {R"({"shape": "ellipse"})", {170, 80, 0, 1, 1}, "ellipse"},
+	    {R"({"shape": "ellipse", "feather": 20})", {260, 40, 30, 1, 1}, "feathered ellipse, rotated"},
+	    {R"({"shape": "rect", "feather": 12})", {300, 20, 45, 1.5f, 0.8f}, "feathered rectangle, rotated, scaled"},
+	};
+	for (const ShapeCase &c : cases) {
+		SCOPED_TRACE(c.what);
+		rt::Stage stage(R"({"mode": "cover", "cover_color": 4281360576, "width": 300, "height": 200})",
+				"detail");
+		stage.update(c.settings);
+		stage.place(c.at.x, c.at.y);
+		obs_sceneitem_set_rot(stage.board_item, c.at.rot);
+		vec2 scale;
+		vec2_set(&scale, c.at.sx, c.at.sy);
+		obs_sceneitem_set_scale(stage.board_item, &scale);
+		const Frames a = frames_of(stage);
+		rt::update_source(stage.picture, R"({"kind": "checker", "cell": 1})");
+		const Frames b = frames_of(stage);
+
+		obs_data_t *settings = obs_source_get_settings(stage.board);
+		const bool ellipse = std::strcmp(obs_data_get_string(settings, "shape"), "ellipse") == 0;
+		const float feather = (float)obs_data_get_double(settings, "feather");
+		obs_data_release(settings);
+		const auto colour = expected_colour(kColour);
+		long inside = 0, outside = 0, wrong = 0;
+		for (int y = 0; y < int(a.covered.height); ++y)
+			for (int x = 0; x < int(a.covered.width); ++x) {
+				switch (where(c.at, 300, 200, ellipse, feather, x, y)) {
+				case Where::Inside:
+					++inside;
+					wrong += !a.covered.same(b.covered, x, y) ||
+						 !near_colour(a.covered.at(x, y), colour);
+					break;
+				case Where::Outside:
+					++outside;
+					wrong += !a.covered.same(a.plain, x, y) || !b.covered.same(b.plain, x, y);
+					break;
+				case Where::Edge:
+					break;
+				}
+			}
+		EXPECT_EQ(wrong, 0);
+		EXPECT_GT(inside, 20000);
+		EXPECT_GT(outside, 100000);
+	}
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+	harness::HostOptions options;
+	for (int i = 1; i < argc; ++i) {
+		if (std::strcmp(argv[i], "p010") == 0 || std::strcmp(argv[i], "pq") == 0) {
+			float_canvas = true;
+			options.format = VIDEO_FORMAT_P010;
+		}
+		if (std::strcmp(argv[i], "pq") == 0)
+			options.colorspace = VIDEO_CS_2100_PQ;
+	}
+	return harness::run_tests(argc, argv, options);
+}
