@@ -11,7 +11,8 @@
 
 namespace {
 
-constexpr const char *kImageFilter = " (*.png *.jpg *.jpeg *.bmp *.gif *.tga *.webp);;* (*.*)";
+// The formats the host's image loader reads, as the board offers them.
+constexpr const char *kImageFilter = " (*.png *.jpg *.jpeg *.bmp *.tga *.gif *.webp *.psd *.jxr)";
 
 std::mutex source_mutex;
 SourceRef settings_source;
@@ -64,9 +65,9 @@ obs_properties_t *get_properties(void *)
 	obs_property_list_add_string(style, module_text("PanicCover.Style.Mosaic"), "mosaic");
 	obs_property_set_long_description(style, module_text("PanicCover.Style.Desc"));
 	obs_property_set_modified_callback(style, style_modified);
-	obs_properties_add_color(props, panic_keys::cover_color, module_text("PanicCover.Color"));
-	const std::string filter = std::string(module_text("PanicCover.ImageFilter")) + kImageFilter;
-	obs_property_t *image = obs_properties_add_path(props, panic_keys::cover_image, module_text("PanicCover.Image"),
+	obs_properties_add_color(props, panic_keys::cover_color, module_text("CoverColor"));
+	const std::string filter = std::string(module_text("CoverImage.Files")) + kImageFilter;
+	obs_property_t *image = obs_properties_add_path(props, panic_keys::cover_image, module_text("CoverImage"),
 							OBS_PATH_FILE, filter.c_str(), nullptr);
 	obs_property_set_long_description(image, module_text("PanicCover.Image.Desc"));
 	obs_properties_add_text(props, "note", module_text("PanicCover.Style.Desc"), OBS_TEXT_INFO);

@@ -33,18 +33,11 @@ PanicLook panic_look_read(obs_data_t *data)
 	PanicLook look;
 	if (!data)
 		return look;
-	obs_data_item_t *item = obs_data_item_byname(data, panic_keys::style);
-	if (item && obs_data_item_gettype(item) == OBS_DATA_STRING)
-		panic_style_from_name(obs_data_item_get_string(item), look.style);
-	obs_data_item_release(&item);
-	item = obs_data_item_byname(data, panic_keys::cover_color);
-	if (item && obs_data_item_gettype(item) == OBS_DATA_NUMBER && obs_data_item_numtype(item) == OBS_DATA_NUM_INT)
-		look.cover_color = (uint32_t)obs_data_item_get_int(item);
-	obs_data_item_release(&item);
-	item = obs_data_item_byname(data, panic_keys::cover_image);
-	if (item && obs_data_item_gettype(item) == OBS_DATA_STRING)
-		look.cover_image = obs_data_item_get_string(item);
-	obs_data_item_release(&item);
+	panic_style_from_name(read_string(data, panic_keys::style, ""), look.style);
+	// The low 32 bits, as the board reads it.
+	look.cover_color =
+	    (uint32_t)((uint64_t)read_integer(data, panic_keys::cover_color, look.cover_color) & 0xFFFFFFFFu);
+	look.cover_image = read_string(data, panic_keys::cover_image, "");
 	return look;
 }
 

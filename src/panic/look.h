@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string>
 
+#include "board/settings.h"
+
 enum class PanicStyle { Cover, Mosaic };
 
 struct PanicLook {
