@@ -93,17 +93,12 @@ void register_type()
 
 } // namespace
 
-void panic_cover_settings_start(const PanicLook &look)
+void panic_cover_settings_start()
 {
 	if (!registered) {
 		register_type();
 		registered = true;
 	}
-	DataRef settings(refs::data_create());
-	panic_look_write(settings, look);
-	std::lock_guard<std::mutex> lock(source_mutex);
-	settings_source =
-	    SourceRef(refs::create_private_source(kPanicCoverTypeId, module_text("PanicCover"), settings));
 }
 
 void panic_cover_settings_stop()
@@ -115,7 +110,11 @@ void panic_cover_settings_stop()
 
 void panic_cover_settings_show(const PanicLook &look)
 {
-	SourceRef source = panic_cover_settings_source();
+	SourceRef source;
+	{
+		std::lock_guard<std::mutex> lock(source_mutex);
+		source = SourceRef(refs::source_get_ref(settings_source));
+	}
 	if (!source)
 		return;
 	DataRef settings(refs::data_create());
@@ -126,5 +125,11 @@ void panic_cover_settings_show(const PanicLook &look)
 SourceRef panic_cover_settings_source()
 {
 	std::lock_guard<std::mutex> lock(source_mutex);
+	if (!settings_source && registered) {
+		DataRef settings(refs::data_create());
+		panic_look_write(settings, panic_look());
+		settings_source =
+		    SourceRef(refs::create_private_source(kPanicCoverTypeId, module_text("PanicCover"), settings));
+	}
 	return SourceRef(refs::source_get_ref(settings_source));
 }

@@ -12,10 +12,12 @@
 
 inline constexpr const char *kPanicCoverTypeId = "korvanta_panic_cover";
 
-// Registers the type and makes the source, showing the look.
-void panic_cover_settings_start(const PanicLook &look);
+// Registers the type; stop drops the source.
+void panic_cover_settings_start();
 void panic_cover_settings_stop();
 // Shows a look set elsewhere (obs-websocket) the next time it is opened.
 void panic_cover_settings_show(const PanicLook &look);
-// The source, for the frontend's properties dialog; none before start.
+// The source, for the frontend's properties dialog: made with the look of
+// the moment on first use (hosts without the Tools menu never hold one),
+// kept until unload.
 SourceRef panic_cover_settings_source();

@@ -208,7 +208,7 @@ void panic_start(obs_module_t *module)
 		std::lock_guard<std::mutex> lock(switch_mutex);
 		look = stored.look;
 	}
-	panic_cover_settings_start(stored.look);
+	panic_cover_settings_start();
 	panic_channels_start();
 	if (stored.on)
 		panic_set(true, PanicCause::Restored);
