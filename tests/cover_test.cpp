@@ -323,6 +323,25 @@ TEST(Cover, StrengthDoesNotThinItAFadeMixesItAndTheEmergencyCoverWins)
 	EXPECT_EQ(pixels_not(emergency, kBoard, 0xff00ff00), 0);
 }
 
+// On a scRGB target (1.0 is 80 nits) the colour is lifted to the host's SDR
+// white, as the host lifts SDR sources there; elsewhere it is the colour.
+TEST(Cover, OnAnScRgbViewTheColourIsLiftedToSdrWhite)
+{
+	rt::Stage stage = cover_stage();
+	stage.place(100, 60);
+	harness::settled_frame(3);
+	const float lift = obs_get_video_sdr_white_level() / 80.0f;
+	for (const auto &[space, scale] : {std::pair{GS_CS_709_SCRGB, lift}, {GS_CS_709_EXTENDED, 1.0f}}) {
+		const harness::FloatImage view = harness::in_own_frame(
+		    [&] { return harness::render_view_float(stage.scene_source(), 640, 360, space); });
+		ASSERT_FALSE(view.empty());
+		for (int c = 0; c < 3; ++c)
+			EXPECT_NEAR(view.at(200, 120)[c], rt::to_linear((kColour >> (8 * c)) & 0xFF) * scale,
+				    3e-3 * scale)
+			    << space << " " << c;
+	}
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -339,6 +358,6 @@ int main(int argc, char **argv)
 	// The float canvases check the pixels of the shapes; the rest is the
 	// same on any canvas.
 	if (float_canvas)
-		::testing::GTEST_FLAG(filter) = "Cover.Identical*";
+		::testing::GTEST_FLAG(filter) = "Cover.Identical*:Cover.OnAnScRgb*";
 	return harness::run_tests(argc, argv, options);
 }
