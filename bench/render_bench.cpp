@@ -545,6 +545,8 @@ int main(int argc, char **argv)
 	for (int s : {8, 24, 64})
 		configs.push_back({"mosaic " + std::to_string(s), Kind::Board, 0.0f,
 				   board + "\"mode\": \"mosaic\", \"mosaic_size\": " + std::to_string(s) + "}"});
+	// Reads nothing beneath and runs no pass: one blended quad.
+	configs.push_back({"cover", Kind::Board, 0.0f, board + "\"mode\": \"cover\"}"});
 	configs.push_back({"blur 20 fading", Kind::Board, 0.0f,
 			   "{\"width\": 1280, \"height\": 720, \"fade_seconds\": 1, \"blur_radius\": 20}", true});
 	configs.push_back({"mosaic 24 fading", Kind::Board, 0.0f,
@@ -673,6 +675,10 @@ int main(int argc, char **argv)
 		    fc.hi / fc.lo);
 	std::printf("  x reference, at most                  %8.2f %8.2f   (target at most 3; %s, %s)\n", ft.worst,
 		    fc.worst, ft.worst_name.c_str(), fc.worst_name.c_str());
+	const Config &cover = find("cover"), &blur20 = find("blur 20");
+	if (cover.name == "cover" && blur20.name == "blur 20")
+		std::printf("  cover / blur 20                       %8.2f %8.2f   (target below 1)\n",
+			    added(cover) / added(blur20), cpu_added(cover) / cpu_added(blur20));
 	const Config &panic = find("panic cover"), &panic_off = find("panic off again");
 	if (panic.kind == Kind::Panic)
 		std::printf("  panic cover x canvas pass             %8.2f %8.2f   (target at most 3)\n", ratio(panic),

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "harness/frame_clock.h"
 #include "render_util.h"
 
 namespace {
@@ -77,6 +78,7 @@ bool near_colour(const float *p, const std::array<float, 3> &want)
 // centre, in the board's frame measured in canvas pixels.
 struct Placement {
 	float x = 0, y = 0, rot = 0, sx = 1, sy = 1;
+	obs_sceneitem_crop crop{};
 };
 
 vec2 board_local(const Placement &p, int x, int y)
@@ -94,8 +96,9 @@ enum class Where { Inside, Outside, Edge };
 // beyond the shape's edge.
 Where where(const Placement &p, float w, float h, bool ellipse, float feather, int x, int y)
 {
+	// The host puts the crop's top-left corner at the item's position.
 	const vec2 q = board_local(p, x, y);
-	const float W = w * p.sx, H = h * p.sy;
+	const float W = (w - p.crop.left - p.crop.right) * p.sx, H = (h - p.crop.top - p.crop.bottom) * p.sy;
 	if (!ellipse) {
 		const float d = std::min(std::min(q.x, W - q.x), std::min(q.y, H - q.y));
 		return d > feather + 1.0f ? Where::Inside : d < -1.0f ? Where::Outside : Where::Edge;
@@ -137,6 +140,7 @@ TEST(Cover, IdenticalOverAnyPictureInsideItsShapeAndNothingChangesOutside)
 	    {R"({"shape": "ellipse"})", {170, 80, 0, 1, 1}, "ellipse"},
 	    {R"({"shape": "ellipse", "feather": 20})", {260, 40, 30, 1, 1}, "feathered ellipse, rotated"},
 	    {R"({"shape": "rect", "feather": 12})", {300, 20, 45, 1.5f, 0.8f}, "feathered rectangle, rotated, scaled"},
+	    {R"({"shape": "ellipse", "feather": 8})", {150, 70, 10, 1, 1, {40, 20, 0, 30}}, "cropped ellipse"},
 	};
 	for (const ShapeCase &c : cases) {
 		SCOPED_TRACE(c.what);
@@ -148,6 +152,7 @@ TEST(Cover, IdenticalOverAnyPictureInsideItsShapeAndNothingChangesOutside)
 		vec2 scale;
 		vec2_set(&scale, c.at.sx, c.at.sy);
 		obs_sceneitem_set_scale(stage.board_item, &scale);
+		obs_sceneitem_set_crop(stage.board_item, &c.at.crop);
 		const Frames a = frames_of(stage);
 		rt::update_source(stage.picture, R"({"kind": "checker", "cell": 1})");
 		const Frames b = frames_of(stage);
@@ -180,6 +185,163 @@ TEST(Cover, IdenticalOverAnyPictureInsideItsShapeAndNothingChangesOutside)
 	}
 }
 
+// The board's area on the 8-bit canvas, a little inset.
+const Rect kBoard = {100, 60, 300, 180};
+
+long pixels_not(const harness::Image &img, Rect area, uint32_t abgr)
+{
+	long n = 0;
+	for (int y = area.y0; y < area.y1; ++y)
+		for (int x = area.x0; x < area.x1; ++x)
+			for (int c = 0; c < 3; ++c)
+				if (std::abs(int(img.at(x, y)[c]) - int((abgr >> (8 * c)) & 0xFF)) > 1) {
+					++n;
+					break;
+				}
+	return n;
+}
+
+rt::Stage cover_stage(const char *extra = "", bool to_output = true)
+{
+	return rt::Stage(std::string(R"({"mode": "cover", "cover_color": 4281360576, "width": 200, "height": 120)") +
+			     extra + "}",
+			 "detail", 8, to_output);
+}
+
+// A scaled projector draws the cover where it shows the board; studio
+// mode's program covers the board's place in its own copy of the scene,
+// even after the board moves in the preview.
+TEST(Cover, EveryViewAndTheStudioProgram)
+{
+	{
+		rt::Stage stage = cover_stage();
+		stage.place(100, 60);
+		harness::settled_frame(3);
+		const harness::Image view = harness::in_own_frame(
+		    [&] { return harness::render_view(stage.scene_source(), 640, 360, 0.5f, 8.0f, 4.0f); });
+		EXPECT_EQ(pixels_not(view, {59, 35, 157, 93}, kColour), 0);
+		EXPECT_EQ(rt::count_changed(view, harness::render_view(stage.picture, 640, 360, 0.5f, 8.0f, 4.0f), 0,
+					    {200, 0, 640, 360}),
+			  0);
+	}
+	ASSERT_TRUE(harness::load_stock_module("obs-transitions"));
+	for (const auto type : {OBS_SCENE_DUP_PRIVATE_REFS, OBS_SCENE_DUP_PRIVATE_COPY}) {
+		rt::Stage stage = cover_stage("", false);
+		stage.place(100, 60);
+		rt::StudioProgram studio(stage.scene, type);
+		EXPECT_EQ(pixels_not(harness::settled_frame(3), rt::inset(kBoard, 1), kColour), 0) << type;
+		stage.place(400, 200);
+		const harness::Image moved = harness::settled_frame(3);
+		EXPECT_EQ(pixels_not(moved, rt::inset(kBoard, 1), kColour), 0) << type;
+		EXPECT_EQ(rt::max_diff(moved, rt::pattern_image("detail"), {400, 200, 600, 320}), 0) << type;
+	}
+}
+
+// A 2 x 2 RGBA picture: red, blue / green, transparent.
+std::string write_cover_png()
+{
+	const std::string path = (std::filesystem::temp_directory_path() / "mistpane-cover-test.png").string();
+	const uint8_t rows[2][8] = {{255, 0, 0, 255, 0, 0, 255, 255}, {0, 255, 0, 255, 0, 0, 0, 0}};
+	FILE *file = std::fopen(path.c_str(), "wb");
+	if (!file)
+		return {};
+	png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+	png_infop info = png_create_info_struct(png);
+	if (!setjmp(png_jmpbuf(png))) {
+		png_init_io(png, file);
+		png_set_IHDR(png, info, 2, 2, 8, PNG_COLOR_TYPE_RGBA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+			     PNG_FILTER_TYPE_DEFAULT);
+		png_write_info(png, info);
+		for (const auto &row : rows)
+			png_write_row(png, row);
+		png_write_end(png, nullptr);
+	}
+	png_destroy_write_struct(&png, &info);
+	std::fclose(file);
+	return path;
+}
+
+TEST(Cover, AnImageFillsTheShapeAndAnUnreadableOneFallsBackToTheColourOnce)
+{
+	const std::string png = write_cover_png();
+	ASSERT_FALSE(png.empty());
+	rt::Stage stage = cover_stage();
+	stage.place(100, 60);
+	stage.update(R"({"cover_image": ")" + png + R"("})");
+	harness::Image a = harness::settled_frame(3);
+	// The outer quarter of each half shows one texel; the transparent one
+	// shows the colour.
+	const struct {
+		Rect area;
+		uint32_t abgr;
+	} quarters[] = {{{101, 61, 149, 89}, 0xFF0000FF},
+			{{251, 61, 299, 89}, 0xFFFF0000},
+			{{101, 151, 149, 179}, 0xFF00FF00},
+			{{251, 151, 299, 179}, kColour}};
+	for (const auto &q : quarters)
+		EXPECT_EQ(pixels_not(a, q.area, q.abgr), 0) << std::hex << q.abgr;
+	rt::update_source(stage.picture, R"({"kind": "checker", "cell": 1})");
+	EXPECT_EQ(rt::max_diff(a, harness::settled_frame(3), rt::inset(kBoard, 1)), 0);
+	std::filesystem::remove(png);
+
+	harness::clear_log();
+	const std::string missing = "/nonexistent/mistpane-cover.png";
+	stage.update(R"({"cover_image": ")" + missing + R"("})");
+	a = harness::settled_frame(3);
+	EXPECT_EQ(pixels_not(a, kBoard, kColour), 0);
+	stage.update(R"({"cover_color": 4278190335})"); // any other change: no second line
+	EXPECT_EQ(pixels_not(harness::settled_frame(3), kBoard, 0xFF0000FF), 0);
+	EXPECT_EQ(harness::log_matching("board 'board': cover image '" + missing +
+					"' cannot be read; covering with the colour")
+		      .size(),
+		  1u);
+}
+
+// Opaque at any strength; a fade mixes it with the picture by its level,
+// in linear light; the emergency cover wins over the mode.
+TEST(Cover, StrengthDoesNotThinItAFadeMixesItAndTheEmergencyCoverWins)
+{
+	rt::Stage stage(R"({"mode": "cover", "cover_color": 4281360576, "width": 200, "height": 120, "strength": 20})",
+			"solid", 8, true, 0xff00ff00);
+	stage.place(100, 60);
+	EXPECT_EQ(pixels_not(harness::settled_frame(3), kBoard, kColour), 0);
+
+	stage.update(R"({"enabled": false, "fade_seconds": 60})");
+	{
+		BlurBoard *b = stage.record();
+		std::lock_guard<std::mutex> lock(b->mutex);
+		b->fade_level = 0.5f;
+	}
+	const harness::Image half = harness::settled_frame(3);
+	const double want[3] = {0.5 * rt::to_linear(0xC0), 0.5 * rt::to_linear(0x60) + 0.5, 0.5 * rt::to_linear(0x30)};
+	for (int c = 0; c < 3; ++c)
+		EXPECT_NEAR(rt::to_linear(half.at(200, 120)[c]), want[c], 0.01) << c;
+
+	stage.update(R"({"enabled": true, "fade_seconds": 0, "emergency": true})");
+	const harness::Image emergency = harness::settled_frame(3);
+	// The mosaic of a solid picture is that picture.
+	EXPECT_EQ(pixels_not(emergency, kBoard, 0xff00ff00), 0);
+}
+
+// On a scRGB target (1.0 is 80 nits) the colour is lifted to the host's SDR
+// white, as the host lifts SDR sources there; elsewhere it is the colour.
+TEST(Cover, OnAnScRgbViewTheColourIsLiftedToSdrWhite)
+{
+	rt::Stage stage = cover_stage();
+	stage.place(100, 60);
+	harness::settled_frame(3);
+	const float lift = obs_get_video_sdr_white_level() / 80.0f;
+	for (const auto &[space, scale] : {std::pair{GS_CS_709_SCRGB, lift}, {GS_CS_709_EXTENDED, 1.0f}}) {
+		const harness::FloatImage view = harness::in_own_frame(
+		    [&] { return harness::render_view_float(stage.scene_source(), 640, 360, space); });
+		ASSERT_FALSE(view.empty());
+		for (int c = 0; c < 3; ++c)
+			EXPECT_NEAR(view.at(200, 120)[c], rt::to_linear((kColour >> (8 * c)) & 0xFF) * scale,
+				    3e-3 * scale)
+			    << space << " " << c;
+	}
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -193,5 +355,9 @@ int main(int argc, char **argv)
 		if (std::strcmp(argv[i], "pq") == 0)
 			options.colorspace = VIDEO_CS_2100_PQ;
 	}
+	// The float canvases check the pixels of the shapes; the rest is the
+	// same on any canvas.
+	if (float_canvas)
+		::testing::GTEST_FLAG(filter) = "Cover.Identical*:Cover.OnAnScRgb*";
 	return harness::run_tests(argc, argv, options);
 }

@@ -295,6 +295,7 @@ enum class Show {
 struct Context {
 	obs_source_t *picture = nullptr; // the detail picture, full canvas
 	obs_source_t *text = nullptr; // small text, full canvas
+	std::string cover_image; // a PNG written at run time, for the cover
 };
 
 struct Case {
@@ -337,6 +338,24 @@ auto over_text(const char *settings)
 		obs_scene_add(scene, context.text);
 		add_board(scene, built, settings);
 	};
+}
+
+// The cover-mode board's image: the host's gradient pattern with a ring of
+// checkerboard, so its stretch over the shape shows.
+Picture cover_picture()
+{
+	const uint32_t w = 320, h = 180;
+	const std::vector<uint8_t> gradient = harness::pattern_pixels("gradient", w, h, 8, 0);
+	const std::vector<uint8_t> checker = harness::pattern_pixels("checker", w, h, 20, 0xff3080ff);
+	Picture picture(w, h, 0);
+	for (uint32_t y = 0; y < h; ++y)
+		for (uint32_t x = 0; x < w; ++x) {
+			const float dx = (x + 0.5f) / w - 0.5f, dy = (y + 0.5f) / h - 0.5f;
+			const float r = std::sqrt(dx * dx + dy * dy);
+			const std::vector<uint8_t> &from = r > 0.25f && r < 0.4f ? checker : gradient;
+			std::memcpy(picture.at(x, y), &from[(size_t(y) * w + x) * 4], 3);
+		}
+	return picture;
 }
 
 std::vector<Case> cases()
@@ -436,6 +455,18 @@ std::vector<Case> cases()
 	     simple("\"blur_radius\": 20"), true, Show::StudioMoved},
 	    {"capture-fails", "The host refuses the board's texture renders: an opaque cover instead",
 	     simple("\"blur_radius\": 20"), true, Show::CaptureRefused},
+	    {"cover-color", "Cover mode, the default dark grey: nothing of the picture beneath",
+	     simple("\"mode\": \"cover\"")},
+	    {"cover-image",
+	     "Cover mode with an image, stretched over an ellipse with a soft edge of 30, rotated by 15 "
+	     "degrees",
+	     [](Context &context, obs_scene_t *scene, Built &built) {
+		     const std::string settings =
+			 "\"mode\": \"cover\", \"shape\": \"ellipse\", \"feather\": 30, \"cover_image\": \"" +
+			 context.cover_image + "\"";
+		     obs_sceneitem_t *item = add_board(scene, built, settings.c_str());
+		     obs_sceneitem_set_rot(item, 15.0f);
+	     }},
 	};
 }
 
@@ -574,6 +605,9 @@ int main(int argc, char **argv)
 	Context context;
 	context.picture = harness::make_pattern("gallery picture", kWidth, kHeight, "detail");
 	context.text = harness::make_pattern("gallery text", kWidth, kHeight, "text");
+	context.cover_image = dir + "/cover-image-source.png";
+	if (!write_png(context.cover_image, cover_picture()))
+		std::fprintf(stderr, "gallery: cannot write %s\n", context.cover_image.c_str());
 
 	if (!find_channel_order(context.picture)) {
 		std::fprintf(stderr, "gallery: the program output does not show the test picture one to one\n");
