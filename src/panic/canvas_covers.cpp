@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "board/blur_board.h"
+#include "board/settings.h"
 #include "host/canvases.h"
 #include "host/host_refs.h"
 #include "host/log.h"
@@ -58,16 +59,16 @@ SourceRef make_cover_board(obs_canvas_t *canvas)
 	if (!obs_canvas_get_video_info(canvas, &ovi))
 		obs_get_video_info(&ovi);
 	DataRef settings(refs::data_create());
-	obs_data_set_bool(settings, "emergency", true);
-	obs_data_set_double(settings, "emergency_size", kCellPercent);
-	obs_data_set_bool(settings, "enabled", false);
+	obs_data_set_bool(settings, setting_keys::kEmergency, true);
+	obs_data_set_double(settings, setting_keys::kEmergencySize, kCellPercent);
+	obs_data_set_bool(settings, setting_keys::kEnabled, false);
 	// Its own size only matters for the opaque fallback, drawn at the
 	// canvas's origin: the whole canvas.
-	obs_data_set_int(settings, "width", ovi.base_width ? ovi.base_width : 1920);
-	obs_data_set_int(settings, "height", ovi.base_height ? ovi.base_height : 1080);
+	obs_data_set_int(settings, setting_keys::kWidth, ovi.base_width ? ovi.base_width : 1920);
+	obs_data_set_int(settings, setting_keys::kHeight, ovi.base_height ? ovi.base_height : 1080);
 	SourceRef board(refs::create_private_source(kBoardTypeId, "MistPane panic cover", settings));
 	if (auto *record = board ? static_cast<BlurBoard *>(obs_obj_get_data(board)) : nullptr)
-		record->canvas_cover.store(true);
+		record->panic_cover.store(true);
 	return board;
 }
 

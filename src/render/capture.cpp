@@ -118,17 +118,17 @@ void log_redraw_once(BlurBoard *board, const TargetView &view, uint32_t W, uint3
 		    board_transform.x.x, board_transform.x.y);
 }
 
-// Once per board and time the cover is switched on over such an item: the
-// streamer believes the whole canvas is hidden, and it is not.
-void warn_clipped_cover(BlurBoard *board, bool emergency, bool clipped)
+// Once per board and time the emergency cover is switched on over such an
+// item: the streamer believes the whole canvas is hidden, and it is not.
+void warn_clipped_emergency(BlurBoard *board, bool emergency, bool clipped)
 {
 	if (!emergency) {
-		board->render->cover_clip_warned = false;
+		board->render->emergency_clip_warned = false;
 		return;
 	}
-	if (!clipped || board->render->cover_clip_warned)
+	if (!clipped || board->render->emergency_clip_warned)
 		return;
-	board->render->cover_clip_warned = true;
+	board->render->emergency_clip_warned = true;
 	const char *name = obs_source_get_name(board->source);
 	log_message(LOG_WARNING,
 		    "board '%s': the emergency cover only covers the board's own area because its scene item is "
@@ -137,12 +137,12 @@ void warn_clipped_cover(BlurBoard *board, bool emergency, bool clipped)
 		    name ? name : "");
 }
 
-CaptureResult failed(CoverCause cause)
+CaptureResult failed(FailureCause cause)
 {
 	return {CaptureOutcome::Failed, cause};
 }
 
-constexpr CaptureResult kNothing{CaptureOutcome::Nothing, CoverCause::Passes};
+constexpr CaptureResult kNothing{CaptureOutcome::Nothing, FailureCause::Passes};
 
 } // namespace
 
@@ -208,12 +208,12 @@ CaptureResult capture_and_chain(BlurBoard *board, const DrawSnapshot &snap, cons
 		board_transform = view.world;
 	} else {
 		if (!snap.scene || (snap.in_group && !snap.group) || !obs_scene_from_source(snap.scene))
-			return failed(CoverCause::SceneGone);
+			return failed(FailureCause::SceneGone);
 		scan.board_source = board->source;
 		scan.group_source = snap.group;
 		scan_beneath(snap.scene, scan);
 		if (!scan.found)
-			return failed(CoverCause::ItemNotFound);
+			return failed(FailureCause::ItemNotFound);
 		W = obs_source_get_width(snap.scene);
 		H = obs_source_get_height(snap.scene);
 		if (W == 0 || H == 0)
@@ -230,20 +230,20 @@ CaptureResult capture_and_chain(BlurBoard *board, const DrawSnapshot &snap, cons
 	const uint32_t bh = board->height.load();
 	const matrix4 M = board_to_canvas(board_transform, crop);
 	const bool emergency = snap.emergency;
-	warn_clipped_cover(board, emergency, scan.board_clipped);
+	warn_clipped_emergency(board, emergency, scan.board_clipped);
 	const bool mosaic = snap.is_mosaic || emergency;
 	const float level = emergency ? 1.0f : snap.fade_level;
 	CanvasBox box;
 	if (emergency) {
 		box = {0.0f, 0.0f, (float)W, (float)H};
 		// Known before any pass, so that a failure covers the canvas too.
-		place_canvas_cover(W, H, M, !placed, params);
+		place_emergency_cover(W, H, M, !placed, params);
 	} else if (!visible_bounding_box(M, crop, bw, bh, box)) {
 		return kNothing;
 	}
 	for (float v : {box.x0, box.y0, box.x1, box.y1})
 		if (!std::isfinite(v))
-			return failed(CoverCause::BadPosition);
+			return failed(FailureCause::BadPosition);
 
 	// How far the passes read, then the 64-aligned region that holds it.
 	const Reach reach = mosaic ? mosaic_reach(box.x0, box.y0, box.x1, box.y1, emergency, snap.mosaic_size,
@@ -256,11 +256,11 @@ CaptureResult capture_and_chain(BlurBoard *board, const DrawSnapshot &snap, cons
 	if (!copy) {
 		gs_texrender_t *capture = ensure_slot(pool, kSlotCapture, chain_format);
 		if (!capture)
-			return failed(CoverCause::CaptureTexture);
+			return failed(FailureCause::CaptureTexture);
 		gs_texrender_reset(capture);
 		if (!gs_texrender_begin_with_color_space(capture, (uint32_t)region.width, (uint32_t)region.height,
 							 space))
-			return failed(CoverCause::CaptureTexture);
+			return failed(FailureCause::CaptureTexture);
 		vec4 clear_color;
 		vec4_zero(&clear_color);
 		gs_clear(GS_CLEAR_COLOR, &clear_color, 0.0f, 0);
@@ -289,7 +289,7 @@ CaptureResult capture_and_chain(BlurBoard *board, const DrawSnapshot &snap, cons
 	input.by1 = box.y1;
 	input.mosaic = mosaic;
 	input.emergency = emergency;
-	input.cover_replaces_world = !placed;
+	input.emergency_replaces_world = !placed;
 	input.levels = reach.levels;
 	input.sigma = reach.sigma;
 	input.cell = reach.cell;
@@ -302,6 +302,6 @@ CaptureResult capture_and_chain(BlurBoard *board, const DrawSnapshot &snap, cons
 	input.target = copy ? view.target : nullptr;
 	bool region_texture_failed = false;
 	if (!run_chain(input, params, &region_texture_failed))
-		return failed(region_texture_failed ? CoverCause::CaptureTexture : CoverCause::Passes);
-	return {CaptureOutcome::Drawn, CoverCause::Passes};
+		return failed(region_texture_failed ? FailureCause::CaptureTexture : FailureCause::Passes);
+	return {CaptureOutcome::Drawn, FailureCause::Passes};
 }

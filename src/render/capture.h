@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "render/cover.h"
+#include "render/failure_cover.h"
 #include "render/item_geometry.h"
 
 struct BlurBoard;
@@ -66,12 +66,12 @@ bool target_shows_canvas(const TargetView &view, uint32_t canvas_width, uint32_t
 enum class CaptureOutcome {
 	Drawn, // params hold a composite
 	Nothing, // nothing to hide: too weak, cropped away or off the canvas
-	Failed, // should hide and cannot: cover instead
+	Failed, // should hide and cannot: the failure cover instead
 };
 
 struct CaptureResult {
 	CaptureOutcome outcome = CaptureOutcome::Nothing;
-	CoverCause cause = CoverCause::Passes;
+	FailureCause cause = FailureCause::Passes;
 };
 
 // First half of the per-frame work: find the board's place, capture the

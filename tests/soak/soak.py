@@ -162,8 +162,9 @@ class Show:
         return (answer or {}).get("responseData", {})
 
     async def expect_panic(self, on, what):
-        # A hotkey switches at the graphics thread's next frame.
-        for _ in range(20):
+        # A hotkey switches at the graphics thread's next frame, which a
+        # loaded machine may hold back for a while.
+        for _ in range(100):
             got = (await self.vendor("GetPanic")).get("on")
             if got is on:
                 break
