@@ -138,16 +138,9 @@ void add_status(obs_properties_t *props, const BlurBoard *board)
 	}
 }
 
-} // namespace
-
-obs_properties_t *board_get_properties(void *data)
+// The mode, what it protects against, and cover mode's own controls.
+void add_mode_controls(obs_properties_t *props)
 {
-	obs_properties_t *props = obs_properties_create();
-	if (data)
-		add_status(props, static_cast<const BlurBoard *>(data));
-
-	add_info(props, "help", "BlurBoard.Help");
-
 	obs_property_t *prop =
 	    obs_properties_add_list(props, k::kMode, module_text("Mode"), OBS_COMBO_TYPE_LIST, OBS_COMBO_FORMAT_STRING);
 	obs_property_list_add_string(prop, module_text("Mode.Blur"), v::kModeBlur);
@@ -166,8 +159,21 @@ obs_properties_t *board_get_properties(void *data)
 	prop = obs_properties_add_path(props, k::kCoverImage, module_text("CoverImage"), OBS_PATH_FILE, filter.c_str(),
 				       nullptr);
 	describe(prop, props, "CoverImage.Desc", nullptr);
+}
 
-	prop = add_float(props, k::kBlurRadius, "BlurRadius", 0.0, 200.0, 0.5, " px");
+} // namespace
+
+obs_properties_t *board_get_properties(void *data)
+{
+	obs_properties_t *props = obs_properties_create();
+	if (data)
+		add_status(props, static_cast<const BlurBoard *>(data));
+
+	add_info(props, "help", "BlurBoard.Help");
+
+	add_mode_controls(props);
+
+	obs_property_t *prop = add_float(props, k::kBlurRadius, "BlurRadius", 0.0, 200.0, 0.5, " px");
 	describe(prop, props, "BlurRadius.Desc", "blur_radius_note");
 	obs_property_set_modified_callback(prop, hiding_modified);
 	add_warning(props, "blur_radius_warning", "BlurRadius.Warning");
