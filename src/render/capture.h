@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "render/capture_plan.h"
 #include "render/failure_cover.h"
 #include "render/item_geometry.h"
 
@@ -15,15 +16,6 @@ struct FinalPassParams;
 
 // Texture format of the chain for the colour space being drawn.
 gs_color_format chain_format_for(gs_color_space space);
-
-struct CanvasBox {
-	float x0 = 0, y0 = 0, x1 = 0, y1 = 0;
-};
-
-// Canvas bounding box of the part of a bw x bh board that survives the
-// crop; false when the crop leaves nothing.
-bool visible_bounding_box(const matrix4 &board_to_canvas, const obs_sceneitem_crop &crop, uint32_t bw, uint32_t bh,
-			  CanvasBox &box);
 
 // What the current render target shows, for the choice of copy or redraw.
 struct TargetView {

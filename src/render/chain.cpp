@@ -311,16 +311,7 @@ bool run_reduction(PassRun &run, FinalPassParams &params)
 
 PlanInput plan_input(const ChainInput &in)
 {
-	PlanInput p;
-	p.region = in.region;
-	p.levels = in.levels;
-	p.sigma = in.sigma;
-	p.cell = in.cell;
-	p.mosaic = in.mosaic;
-	p.bx0 = in.bx0;
-	p.by0 = in.by0;
-	p.bx1 = in.bx1;
-	p.by1 = in.by1;
+	PlanInput p = in;
 	p.copy = in.target != nullptr;
 	p.shaped = !in.emergency && (in.snapshot->is_ellipse || in.snapshot->feather > 0.0f);
 	return p;

@@ -15,8 +15,9 @@ struct DrawSnapshot;
 struct FinalPassParams;
 struct TexturePool;
 
-// Everything the capture hands to the blur / mosaic passes.
-struct ChainInput {
+// Everything the capture hands to the blur / mosaic passes: what their plan
+// takes (its copy and shaped the chain works out itself), and more.
+struct ChainInput : PlanInput {
 	const DrawSnapshot *snapshot = nullptr;
 	// The canvas's size, and the board's own (its source's) size, in pixels.
 	uint32_t canvas_width = 0;
@@ -25,17 +26,11 @@ struct ChainInput {
 	uint32_t board_height = 0;
 	obs_sceneitem_crop crop{}; // the board item's crop
 	matrix4 board_to_canvas{}; // the board's pixels to the canvas's
-	float bx0 = 0, by0 = 0, bx1 = 0, by1 = 0; // the board's bounding box on the canvas
-	bool mosaic = false; // mosaic mode or emergency
 	bool emergency = false;
 	// The board has no known item on this canvas (shared, or a private
 	// copy): its emergency cover replaces the world matrix instead of
 	// undoing it.
 	bool emergency_replaces_world = false;
-	int levels = 0; // halvings before the blur or mosaic, 0 to 6
-	float sigma = 0.0f; // the blur, or the mosaic's low-pass, canvas pixels
-	float cell = 0.0f; // mosaic cell edge, canvas pixels
-	CaptureRegion region{};
 	gs_color_format chain_format = GS_RGBA;
 	gs_color_space space = GS_CS_SRGB;
 	TexturePool *pool = nullptr; // slot 0 holds the capture
