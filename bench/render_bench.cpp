@@ -391,9 +391,24 @@ struct Series {
 	bool dashed = false;
 };
 
-bool write_svg(const std::string &path, const std::vector<Series> &series, const std::string &title)
+// Log-log axes: blur radius across, milliseconds up.
+struct Plot {
+	double W = 900, H = 560, left = 80, right = 250, top = 50, bottom = 60;
+	double x0 = 1.5, x1 = 700.0, y0 = 0.0, y1 = 0.0;
+
+	double px(double r) const
+	{
+		return left + (std::log(r) - std::log(x0)) / (std::log(x1) - std::log(x0)) * (W - left - right);
+	}
+	double py(double ms) const
+	{
+		return H - bottom - (std::log(ms) - std::log(y0)) / (std::log(y1) - std::log(y0)) * (H - top - bottom);
+	}
+};
+
+// The decades around the series' values; false when there are none.
+bool fit(Plot &plot, const std::vector<Series> &series)
 {
-	const double W = 900, H = 560, left = 80, right = 250, top = 50, bottom = 60;
 	double lo = 1e9, hi = 0;
 	for (const Series &s : series)
 		for (const auto &p : s.points)
@@ -403,14 +418,70 @@ bool write_svg(const std::string &path, const std::vector<Series> &series, const
 			}
 	if (!(hi > 0))
 		return false;
-	const double y0 = std::pow(10.0, std::floor(std::log10(lo))), y1 = std::pow(10.0, std::ceil(std::log10(hi)));
-	const double x0 = 1.5, x1 = 700.0;
-	auto px = [&](double r) {
-		return left + (std::log(r) - std::log(x0)) / (std::log(x1) - std::log(x0)) * (W - left - right);
-	};
-	auto py = [&](double ms) {
-		return H - bottom - (std::log(ms) - std::log(y0)) / (std::log(y1) - std::log(y0)) * (H - top - bottom);
-	};
+	plot.y0 = std::pow(10.0, std::floor(std::log10(lo)));
+	plot.y1 = std::pow(10.0, std::ceil(std::log10(hi)));
+	return true;
+}
+
+void svg_grid(FILE *f, const Plot &p)
+{
+	for (double d = p.y0; d <= p.y1 * 1.001; d *= 10.0) {
+		for (int m = 1; m < 10 && d * m <= p.y1 * 1.001; ++m) {
+			const double y = p.py(d * m);
+			std::fprintf(f, "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"%s\"/>\n",
+				     p.left, y, p.W - p.right, y, m == 1 ? "#bbb" : "#eee");
+			if (m == 1)
+				std::fprintf(f, "<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"end\">%g ms</text>\n",
+					     p.left - 6, y + 4, d);
+		}
+	}
+	for (double r : {2.0, 5.0, 10.0, 20.0, 50.0, 100.0, 500.0}) {
+		std::fprintf(f, "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#ddd\"/>\n", p.px(r),
+			     p.top, p.px(r), p.H - p.bottom);
+		std::fprintf(f, "<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\">%g</text>\n", p.px(r),
+			     p.H - p.bottom + 18, r);
+	}
+	std::fprintf(
+	    f, "<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\">blur radius (canvas pixels, log scale)</text>\n",
+	    (p.left + p.W - p.right) / 2, p.H - 18);
+	std::fprintf(f, "<rect x=\"%.0f\" y=\"%.0f\" width=\"%.0f\" height=\"%.0f\" fill=\"none\" stroke=\"#444\"/>\n",
+		     p.left, p.top, p.W - p.left - p.right, p.H - p.top - p.bottom);
+}
+
+// One series and its legend entry at legend_y.
+void svg_series(FILE *f, const Plot &p, const Series &s, double legend_y)
+{
+	const char *dash = s.dashed ? " stroke-dasharray=\"6,4\"" : "";
+	if (s.level) {
+		const double y = p.py(s.points[0].second);
+		std::fprintf(f,
+			     "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"%s\" "
+			     "stroke-width=\"2\"%s/>\n",
+			     p.left, y, p.W - p.right, y, s.colour.c_str(), dash);
+	} else {
+		std::string points;
+		for (const auto &q : s.points) {
+			char buf[64];
+			std::snprintf(buf, sizeof(buf), "%.1f,%.1f ", p.px(q.first), p.py(q.second));
+			points += buf;
+			std::fprintf(f, "<circle cx=\"%.1f\" cy=\"%.1f\" r=\"4\" fill=\"%s\"/>\n", p.px(q.first),
+				     p.py(q.second), s.colour.c_str());
+		}
+		std::fprintf(f, "<polyline points=\"%s\" fill=\"none\" stroke=\"%s\" stroke-width=\"2\"%s/>\n",
+			     points.c_str(), s.colour.c_str(), dash);
+	}
+	std::fprintf(f,
+		     "<line x1=\"%.0f\" y1=\"%.1f\" x2=\"%.0f\" y2=\"%.1f\" stroke=\"%s\" stroke-width=\"2\"%s/>"
+		     "<text x=\"%.0f\" y=\"%.1f\">%s</text>\n",
+		     p.W - p.right + 12, legend_y, p.W - p.right + 36, legend_y, s.colour.c_str(), dash,
+		     p.W - p.right + 42, legend_y + 4, s.label.c_str());
+}
+
+bool write_svg(const std::string &path, const std::vector<Series> &series, const std::string &title)
+{
+	Plot plot;
+	if (!fit(plot, series))
+		return false;
 	FILE *f = std::fopen(path.c_str(), "w");
 	if (!f)
 		return false;
@@ -418,149 +489,122 @@ bool write_svg(const std::string &path, const std::vector<Series> &series, const
 		     "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%.0f\" height=\"%.0f\" "
 		     "font-family=\"sans-serif\" font-size=\"13\">\n<rect width=\"100%%\" height=\"100%%\" "
 		     "fill=\"white\"/>\n<text x=\"%.0f\" y=\"28\" font-size=\"16\">%s</text>\n",
-		     W, H, left, title.c_str());
-	// Grid and axes.
-	for (double d = y0; d <= y1 * 1.001; d *= 10.0) {
-		for (int m = 1; m < 10 && d * m <= y1 * 1.001; ++m) {
-			const double y = py(d * m);
-			std::fprintf(f, "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"%s\"/>\n", left,
-				     y, W - right, y, m == 1 ? "#bbb" : "#eee");
-			if (m == 1)
-				std::fprintf(f, "<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"end\">%g ms</text>\n",
-					     left - 6, y + 4, d);
-		}
-	}
-	for (double r : {2.0, 5.0, 10.0, 20.0, 50.0, 100.0, 500.0}) {
-		std::fprintf(f, "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#ddd\"/>\n", px(r), top,
-			     px(r), H - bottom);
-		std::fprintf(f, "<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\">%g</text>\n", px(r),
-			     H - bottom + 18, r);
-	}
-	std::fprintf(
-	    f, "<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\">blur radius (canvas pixels, log scale)</text>\n",
-	    (left + W - right) / 2, H - 18);
-	std::fprintf(f, "<rect x=\"%.0f\" y=\"%.0f\" width=\"%.0f\" height=\"%.0f\" fill=\"none\" stroke=\"#444\"/>\n",
-		     left, top, W - left - right, H - top - bottom);
-	// Series and legend.
-	double legend_y = top + 10;
+		     plot.W, plot.H, plot.left, title.c_str());
+	svg_grid(f, plot);
+	double legend_y = plot.top + 10;
 	for (const Series &s : series) {
 		if (s.points.empty())
 			continue;
-		const char *dash = s.dashed ? " stroke-dasharray=\"6,4\"" : "";
-		if (s.level) {
-			const double y = py(s.points[0].second);
-			std::fprintf(f,
-				     "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"%s\" "
-				     "stroke-width=\"2\"%s/>\n",
-				     left, y, W - right, y, s.colour.c_str(), dash);
-		} else {
-			std::string points;
-			for (const auto &p : s.points) {
-				char buf[64];
-				std::snprintf(buf, sizeof(buf), "%.1f,%.1f ", px(p.first), py(p.second));
-				points += buf;
-				std::fprintf(f, "<circle cx=\"%.1f\" cy=\"%.1f\" r=\"4\" fill=\"%s\"/>\n", px(p.first),
-					     py(p.second), s.colour.c_str());
-			}
-			std::fprintf(f, "<polyline points=\"%s\" fill=\"none\" stroke=\"%s\" stroke-width=\"2\"%s/>\n",
-				     points.c_str(), s.colour.c_str(), dash);
-		}
-		std::fprintf(
-		    f,
-		    "<line x1=\"%.0f\" y1=\"%.1f\" x2=\"%.0f\" y2=\"%.1f\" stroke=\"%s\" stroke-width=\"2\"%s/>"
-		    "<text x=\"%.0f\" y=\"%.1f\">%s</text>\n",
-		    W - right + 12, legend_y, W - right + 36, legend_y, s.colour.c_str(), dash, W - right + 42,
-		    legend_y + 4, s.label.c_str());
+		svg_series(f, plot, s, legend_y);
 		legend_y += 22;
 	}
 	std::fprintf(f, "</svg>\n");
 	return std::fclose(f) == 0;
 }
 
-} // namespace
+// ------------------------------------------------------------- the cases
 
-int main(int argc, char **argv)
-{
-	std::setvbuf(stdout, nullptr, _IOLBF, 0);
+struct Options {
 	std::string dir = std::string(MISTPANE_SOURCE_DIR) + "/out/bench";
 	std::string save_dir, against_dir;
 	bool quick = false;
-	std::string only;
+	std::string only; // ",name,name,", empty for all
 	int rounds = 0;
 	std::vector<double> radii = {1, 2, 3, 4, 5, 7, 8, 10, 20, 50, 100, 500};
+};
+
+std::vector<double> parse_radii(const char *p)
+{
+	std::vector<double> radii;
+	while (*p) {
+		char *end = nullptr;
+		const double r = std::strtod(p, &end);
+		if (end == p)
+			break;
+		if (r > 0.0)
+			radii.push_back(r);
+		p = *end == ',' ? end + 1 : end;
+	}
+	return radii;
+}
+
+Options parse_options(int argc, char **argv)
+{
+	Options o;
 	for (int i = 1; i < argc; ++i) {
+		const bool value = i + 1 < argc;
 		if (std::strcmp(argv[i], "--quick") == 0)
-			quick = true;
-		else if (std::strcmp(argv[i], "--save-pictures") == 0 && i + 1 < argc)
-			save_dir = argv[++i];
-		else if (std::strcmp(argv[i], "--against") == 0 && i + 1 < argc)
-			against_dir = argv[++i];
-		else if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc)
-			only = "," + std::string(argv[++i]) + ",";
-		else if (std::strcmp(argv[i], "--rounds") == 0 && i + 1 < argc)
-			rounds = std::max(std::atoi(argv[++i]), 1);
-		else if (std::strcmp(argv[i], "--radii") == 0 && i + 1 < argc) {
-			radii.clear();
-			for (const char *p = argv[++i]; *p;) {
-				char *end = nullptr;
-				const double r = std::strtod(p, &end);
-				if (end == p)
-					break;
-				if (r > 0.0)
-					radii.push_back(r);
-				p = *end == ',' ? end + 1 : end;
-			}
-		} else
-			dir = argv[i];
+			o.quick = true;
+		else if (std::strcmp(argv[i], "--save-pictures") == 0 && value)
+			o.save_dir = argv[++i];
+		else if (std::strcmp(argv[i], "--against") == 0 && value)
+			o.against_dir = argv[++i];
+		else if (std::strcmp(argv[i], "--only") == 0 && value)
+			o.only = "," + std::string(argv[++i]) + ",";
+		else if (std::strcmp(argv[i], "--rounds") == 0 && value)
+			o.rounds = std::max(std::atoi(argv[++i]), 1);
+		else if (std::strcmp(argv[i], "--radii") == 0 && value)
+			o.radii = parse_radii(argv[++i]);
+		else
+			o.dir = argv[i];
 	}
-	std::error_code error;
-	std::filesystem::create_directories(dir, error);
-	if (!save_dir.empty())
-		std::filesystem::create_directories(save_dir, error);
-	if (error) {
-		std::fprintf(stderr, "render bench: cannot create %s: %s\n", dir.c_str(), error.message().c_str());
-		return 1;
-	}
+	if (o.rounds == 0)
+		o.rounds = o.quick ? 1 : 2;
+	return o;
+}
 
-	harness::HostOptions options;
-	options.width = kWidth;
-	options.height = kHeight;
-	options.fps = 30;
-	if (!harness::start(options))
-		return 1;
-	register_bench_sources();
-	obs_add_main_render_callback(count_rendered, nullptr);
+// The measured board, 1280x720, with these settings besides.
+std::string board(const std::string &settings, int fade_seconds = 0)
+{
+	return "{\"width\": 1280, \"height\": 720, \"fade_seconds\": " + std::to_string(fade_seconds) + ", " +
+	       settings + "}";
+}
 
-	const std::string board = "{\"width\": 1280, \"height\": 720, \"fade_seconds\": 0, ";
-	std::vector<Config> configs;
-	configs.push_back({"picture alone (floor)", Kind::Empty});
-	configs.push_back({"ref: cropped copy", Kind::CroppedCopy});
-	configs.push_back({"ref: canvas pass", Kind::CanvasPass});
+// What is measured, in the order printed: the floor and the references,
+// the blur radii asked for, then the table of other cases (name, kind,
+// radius, settings, fading, measured against the canvas pass).
+std::vector<Config> configurations(const std::vector<double> &radii)
+{
+	std::vector<Config> all = {
+	    {"picture alone (floor)", Kind::Empty},
+	    {"ref: cropped copy", Kind::CroppedCopy},
+	    {"ref: canvas pass", Kind::CanvasPass},
+	};
 	for (double r : radii) {
-		char name[32], json[32];
+		char name[32], value[32];
 		std::snprintf(name, sizeof(name), "blur %g", r);
-		std::snprintf(json, sizeof(json), "%g}", r);
-		configs.push_back({name, Kind::Board, float(r), board + "\"blur_radius\": " + json});
+		std::snprintf(value, sizeof(value), "%g", r);
+		all.push_back({name, Kind::Board, float(r), board(std::string("\"blur_radius\": ") + value)});
 	}
-	for (int s : {8, 24, 64})
-		configs.push_back({"mosaic " + std::to_string(s), Kind::Board, 0.0f,
-				   board + "\"mode\": \"mosaic\", \"mosaic_size\": " + std::to_string(s) + "}"});
-	// Reads nothing beneath and runs no pass: one blended quad.
-	configs.push_back({"cover", Kind::Board, 0.0f, board + "\"mode\": \"cover\"}"});
-	configs.push_back({"blur 20 fading", Kind::Board, 0.0f,
-			   "{\"width\": 1280, \"height\": 720, \"fade_seconds\": 1, \"blur_radius\": 20}", true});
-	configs.push_back({"mosaic 24 fading", Kind::Board, 0.0f,
-			   "{\"width\": 1280, \"height\": 720, \"fade_seconds\": 1, \"mode\": \"mosaic\", "
-			   "\"mosaic_size\": 24}",
-			   true});
-	configs.push_back({"emergency cover", Kind::Board, 0.0f, board + "\"emergency\": true}", false, true});
-	configs.push_back({"panic cover", Kind::Panic, 0.0f, "", false, true});
-	configs.push_back({"panic off again", Kind::PanicOff, 0.0f, "", false, true});
-	if (!only.empty())
-		std::erase_if(configs, [&](const Config &c) {
-			return c.kind != Kind::Empty && c.kind != Kind::CroppedCopy && c.kind != Kind::CanvasPass &&
-			       only.find("," + c.name + ",") == std::string::npos;
-		});
+	const std::vector<Config> cases = {
+	    {"mosaic 8", Kind::Board, 0.0f, board("\"mode\": \"mosaic\", \"mosaic_size\": 8")},
+	    {"mosaic 24", Kind::Board, 0.0f, board("\"mode\": \"mosaic\", \"mosaic_size\": 24")},
+	    {"mosaic 64", Kind::Board, 0.0f, board("\"mode\": \"mosaic\", \"mosaic_size\": 64")},
+	    // Reads nothing beneath and runs no pass: one blended quad.
+	    {"cover", Kind::Board, 0.0f, board("\"mode\": \"cover\"")},
+	    {"blur 20 fading", Kind::Board, 0.0f, board("\"blur_radius\": 20", 1), true},
+	    {"mosaic 24 fading", Kind::Board, 0.0f, board("\"mode\": \"mosaic\", \"mosaic_size\": 24", 1), true},
+	    {"emergency cover", Kind::Board, 0.0f, board("\"emergency\": true"), false, true},
+	    {"panic cover", Kind::Panic, 0.0f, "", false, true},
+	    {"panic off again", Kind::PanicOff, 0.0f, "", false, true},
+	};
+	all.insert(all.end(), cases.begin(), cases.end());
+	return all;
+}
+
+// --only keeps the boards named; the floor and the references stay.
+void keep_only(std::vector<Config> &configs, const std::string &only)
+{
+	if (only.empty())
+		return;
+	std::erase_if(configs, [&](const Config &c) {
+		return c.kind != Kind::Empty && c.kind != Kind::CroppedCopy && c.kind != Kind::CanvasPass &&
+		       only.find("," + c.name + ",") == std::string::npos;
+	});
+}
+
+void make_sources(std::vector<Config> &configs)
+{
 	for (Config &c : configs) {
 		const std::string name = "bench " + c.name;
 		if (c.kind == Kind::Board)
@@ -568,106 +612,188 @@ int main(int argc, char **argv)
 		else if (c.kind == Kind::CanvasPass)
 			c.source = make_source("mistpane_bench_reference", name.c_str(), "{}");
 	}
+}
 
-	obs_source_t *picture = harness::make_pattern("bench picture", kWidth, kHeight, "detail");
-	obs_scene_t *scene = harness::make_scene("bench scene");
-	obs_scene_add(scene, picture);
-	obs_set_output_source(0, obs_scene_get_source(scene));
+// ------------------------------------------------------------ the steps
+
+struct Stage {
+	obs_source_t *picture = nullptr;
+	obs_scene_t *scene = nullptr;
+};
+
+bool make_dirs(const Options &o)
+{
+	std::error_code error;
+	std::filesystem::create_directories(o.dir, error);
+	if (!o.save_dir.empty())
+		std::filesystem::create_directories(o.save_dir, error);
+	if (error) {
+		std::fprintf(stderr, "render bench: cannot create %s: %s\n", o.dir.c_str(), error.message().c_str());
+		return false;
+	}
+	return true;
+}
+
+bool start_host()
+{
+	harness::HostOptions options;
+	options.width = kWidth;
+	options.height = kHeight;
+	options.fps = 30;
+	if (!harness::start(options))
+		return false;
+	register_bench_sources();
+	obs_add_main_render_callback(count_rendered, nullptr);
+	return true;
+}
+
+Stage make_stage()
+{
+	Stage stage;
+	stage.picture = harness::make_pattern("bench picture", kWidth, kHeight, "detail");
+	stage.scene = harness::make_scene("bench scene");
+	obs_scene_add(stage.scene, stage.picture);
+	obs_set_output_source(0, obs_scene_get_source(stage.scene));
 	harness::next_frames(5);
+	return stage;
+}
 
+void print_header()
+{
 	std::printf("render bench: one board on a %ux%u canvas at 30 fps (board %ux%u at %.0f, %.0f) over a "
 		    "detailed picture, Mesa llvmpipe\n",
 		    kWidth, kHeight, kBoardW, kBoardH, kBoardX, kBoardY);
 	std::printf("time: the host's graphics-thread frame time, averaged per second of video, less the\n"
 		    "      picture alone; rounds interleave all configurations.\n");
+}
 
-	if (!save_dir.empty() || !against_dir.empty()) {
-		std::printf("\n%-22s %6s %12s %10s\n", "pictures", "max", "channels >2", "mean");
-		for (const Config &c : configs) {
-			if (c.kind != Kind::Board || c.fading)
-				continue;
-			const harness::Image image = board_picture(scene, picture, c);
-			const std::string file = slug(c.name) + ".ppm";
-			if (!save_dir.empty() && !write_ppm(save_dir + "/" + file, image))
-				std::fprintf(stderr, "render bench: cannot write %s\n", file.c_str());
-			if (!against_dir.empty()) {
-				const PictureDiff d = compare(image, read_ppm(against_dir + "/" + file));
-				std::printf("%-22s %6d %12ld %10.4f\n", c.name.c_str(), d.max, d.over2, d.mean);
-			}
+// --save-pictures and --against: what every steady board shows.
+void save_and_compare(const Stage &stage, const std::vector<Config> &configs, const Options &o)
+{
+	if (o.save_dir.empty() && o.against_dir.empty())
+		return;
+	std::printf("\n%-22s %6s %12s %10s\n", "pictures", "max", "channels >2", "mean");
+	for (const Config &c : configs) {
+		if (c.kind != Kind::Board || c.fading)
+			continue;
+		const harness::Image image = board_picture(stage.scene, stage.picture, c);
+		const std::string file = slug(c.name) + ".ppm";
+		if (!o.save_dir.empty() && !write_ppm(o.save_dir + "/" + file, image))
+			std::fprintf(stderr, "render bench: cannot write %s\n", file.c_str());
+		if (!o.against_dir.empty()) {
+			const PictureDiff d = compare(image, read_ppm(o.against_dir + "/" + file));
+			std::printf("%-22s %6d %12ld %10.4f\n", c.name.c_str(), d.max, d.over2, d.mean);
 		}
 	}
+}
 
+void run_rounds(const Stage &stage, std::vector<Config> &configs, const Options &o)
+{
 	harness::keep_output_frames(false);
-	if (rounds == 0)
-		rounds = quick ? 1 : 2;
-	const int windows = quick ? 1 : 2;
-	for (int round = 0; round < rounds; ++round) {
-		std::printf("round %d/%d:", round + 1, rounds);
+	const int windows = o.quick ? 1 : 2;
+	for (int round = 0; round < o.rounds; ++round) {
+		std::printf("round %d/%d:", round + 1, o.rounds);
 		for (Config &c : configs) {
-			measure(scene, picture, c, windows);
+			measure(stage.scene, stage.picture, c, windows);
 			std::printf(" .");
 		}
 		std::printf("\n");
 	}
+}
 
-	auto find = [&](const std::string &name) -> const Config & {
-		for (const Config &c : configs)
+// ------------------------------------------------------------ the figures
+
+// Each configuration less the picture alone, and against its reference;
+// in frame time and in CPU time per rendered frame.
+class Costs {
+      public:
+	explicit Costs(const std::vector<Config> &configs) : configs_(configs)
+	{
+		floor_ms_ = mean(configs[0].windows);
+		copy_ms_ = added(find("ref: cropped copy"));
+		pass_ms_ = added(find("ref: canvas pass"));
+		cpu_floor_ = cpu(configs[0]);
+		cpu_copy_ = cpu_added(find("ref: cropped copy"));
+		cpu_pass_ = cpu_added(find("ref: canvas pass"));
+	}
+
+	const std::vector<Config> &configs() const { return configs_; }
+	double floor_ms() const { return floor_ms_; }
+	double copy_ms() const { return copy_ms_; }
+
+	// The first configuration when none has that name.
+	const Config &find(const std::string &name) const
+	{
+		for (const Config &c : configs_)
 			if (c.name == name)
 				return c;
-		return configs[0];
-	};
-	const double floor_ms = mean(configs[0].windows);
-	auto added = [&](const Config &c) { return mean(c.windows) - floor_ms; };
-	const double copy_ms = added(find("ref: cropped copy"));
-	const double pass_ms = added(find("ref: canvas pass"));
-	auto ratio = [&](const Config &c) { return added(c) / (c.canvas_reference ? pass_ms : copy_ms); };
-	auto cpu = [&](const Config &c) { return c.cpu_ms / double(std::max<uint64_t>(c.rendered, 1)); };
-	const double cpu_floor = cpu(configs[0]);
-	auto cpu_added = [&](const Config &c) { return cpu(c) - cpu_floor; };
-	const double cpu_copy = cpu_added(find("ref: cropped copy")), cpu_pass = cpu_added(find("ref: canvas pass"));
-	auto cpu_ratio = [&](const Config &c) { return cpu_added(c) / (c.canvas_reference ? cpu_pass : cpu_copy); };
+		return configs_[0];
+	}
+	double added(const Config &c) const { return mean(c.windows) - floor_ms_; }
+	double ratio(const Config &c) const { return added(c) / (c.canvas_reference ? pass_ms_ : copy_ms_); }
+	static double cpu(const Config &c) { return c.cpu_ms / double(std::max<uint64_t>(c.rendered, 1)); }
+	double cpu_added(const Config &c) const { return cpu(c) - cpu_floor_; }
+	double cpu_ratio(const Config &c) const { return cpu_added(c) / (c.canvas_reference ? cpu_pass_ : cpu_copy_); }
 
+      private:
+	const std::vector<Config> &configs_;
+	double floor_ms_ = 0.0, copy_ms_ = 0.0, pass_ms_ = 0.0;
+	double cpu_floor_ = 0.0, cpu_copy_ = 0.0, cpu_pass_ = 0.0;
+};
+
+void print_table(const Costs &costs)
+{
 	std::printf("\n%-22s %7s %9s %9s %7s %9s %9s %7s %-12s %s\n", "", "", "frame", "", "", "CPU", "", "", "", "");
 	std::printf("%-22s %7s %9s %9s %7s %9s %9s %7s %-12s %s\n", "configuration", "frames", "ms", "added", "x ref",
 		    "ms", "added", "x ref", "reference", "lagged, capture");
-	for (const Config &c : configs) {
+	for (const Config &c : costs.configs()) {
 		const bool board = c.kind == Kind::Board || c.kind == Kind::Panic || c.kind == Kind::PanicOff;
 		const char *reference = !board               ? (c.kind == Kind::Empty ? "" : "(itself)")
 					: c.canvas_reference ? "canvas pass"
 							     : "cropped copy";
 		std::printf("%-22s %7llu %9.2f %9.2f %7.2f %9.2f %9.2f %7.2f %-12s %u %s\n", c.name.c_str(),
-			    (unsigned long long)c.rendered, mean(c.windows), c.kind == Kind::Empty ? 0.0 : added(c),
-			    board ? ratio(c) : NAN, cpu(c), c.kind == Kind::Empty ? 0.0 : cpu_added(c),
-			    board ? cpu_ratio(c) : NAN, reference, c.lagged,
-			    c.kind == Kind::Board ? capture_method_name(c.method) : "");
+			    (unsigned long long)c.rendered, mean(c.windows),
+			    c.kind == Kind::Empty ? 0.0 : costs.added(c), board ? costs.ratio(c) : NAN, Costs::cpu(c),
+			    c.kind == Kind::Empty ? 0.0 : costs.cpu_added(c), board ? costs.cpu_ratio(c) : NAN,
+			    reference, c.lagged, c.kind == Kind::Board ? capture_method_name(c.method) : "");
 	}
 	std::printf("(frame: the host's graphics-thread frame time, mean of its per-second averages; CPU: the\n"
 		    " process's CPU time per rendered frame, llvmpipe's rasterizer threads included; added: less\n"
 		    " the picture alone; x ref: added / added of the reference)\n");
+}
 
-	struct Figures {
-		double below20 = 0.0, lo = 1e9, hi = 0.0, worst = 0.0;
-		std::string worst_name;
-	};
-	auto figures = [&](auto cost, auto rel) {
-		Figures f;
-		for (const Config &c : configs) {
-			if (c.kind != Kind::Board)
-				continue;
-			if (rel(c) > f.worst) {
-				f.worst = rel(c);
-				f.worst_name = c.name;
-			}
-			if (c.radius >= 20.0f && !c.fading) {
-				f.lo = std::min(f.lo, cost(c));
-				f.hi = std::max(f.hi, cost(c));
-			}
-			if (c.radius > 0.0f && c.radius < 20.0f)
-				f.below20 = std::max(f.below20, cost(c) / cost(find("blur 20")));
+struct Figures {
+	double below20 = 0.0, lo = 1e9, hi = 0.0, worst = 0.0;
+	std::string worst_name;
+};
+
+using Measure = double (Costs::*)(const Config &) const;
+
+// The boards' figures held against the targets, in one measure.
+Figures figures(const Costs &costs, Measure cost, Measure rel)
+{
+	Figures f;
+	for (const Config &c : costs.configs()) {
+		if (c.kind != Kind::Board)
+			continue;
+		if ((costs.*rel)(c) > f.worst) {
+			f.worst = (costs.*rel)(c);
+			f.worst_name = c.name;
 		}
-		return f;
-	};
-	const Figures ft = figures(added, ratio), fc = figures(cpu_added, cpu_ratio);
+		if (c.radius >= 20.0f && !c.fading) {
+			f.lo = std::min(f.lo, (costs.*cost)(c));
+			f.hi = std::max(f.hi, (costs.*cost)(c));
+		}
+		if (c.radius > 0.0f && c.radius < 20.0f)
+			f.below20 = std::max(f.below20, (costs.*cost)(c) / (costs.*cost)(costs.find("blur 20")));
+	}
+	return f;
+}
+
+void print_targets(const Costs &costs)
+{
+	const Figures ft = figures(costs, &Costs::added, &Costs::ratio);
+	const Figures fc = figures(costs, &Costs::cpu_added, &Costs::cpu_ratio);
 	std::printf("\ntargets (figures, not pass/fail)          frame      CPU\n");
 	std::printf("  radius below 20 / radius 20, at most  %8.2f %8.2f   (target at most 1)\n", ft.below20,
 		    fc.below20);
@@ -675,52 +801,92 @@ int main(int argc, char **argv)
 		    fc.hi / fc.lo);
 	std::printf("  x reference, at most                  %8.2f %8.2f   (target at most 3; %s, %s)\n", ft.worst,
 		    fc.worst, ft.worst_name.c_str(), fc.worst_name.c_str());
-	const Config &cover = find("cover"), &blur20 = find("blur 20");
+	const Config &cover = costs.find("cover"), &blur20 = costs.find("blur 20");
 	if (cover.name == "cover" && blur20.name == "blur 20")
 		std::printf("  cover / blur 20                       %8.2f %8.2f   (target below 1)\n",
-			    added(cover) / added(blur20), cpu_added(cover) / cpu_added(blur20));
-	const Config &panic = find("panic cover"), &panic_off = find("panic off again");
+			    costs.added(cover) / costs.added(blur20), costs.cpu_added(cover) / costs.cpu_added(blur20));
+	const Config &panic = costs.find("panic cover"), &panic_off = costs.find("panic off again");
 	if (panic.kind == Kind::Panic)
-		std::printf("  panic cover x canvas pass             %8.2f %8.2f   (target at most 3)\n", ratio(panic),
-			    cpu_ratio(panic));
+		std::printf("  panic cover x canvas pass             %8.2f %8.2f   (target at most 3)\n",
+			    costs.ratio(panic), costs.cpu_ratio(panic));
 	if (panic_off.kind == Kind::PanicOff)
 		std::printf("  panic off again, added ms             %8.2f %8.2f   (target 0: nothing drawn)\n",
-			    added(panic_off), cpu_added(panic_off));
+			    costs.added(panic_off), costs.cpu_added(panic_off));
+}
 
-	const std::string csv = dir + "/render_bench.csv", svg = dir + "/render_bench.svg";
-	if (FILE *f = std::fopen(csv.c_str(), "w")) {
-		std::fprintf(f, "configuration,window,frame_ms,added_ms,cpu_ms_per_frame\n");
-		for (const Config &c : configs)
-			for (size_t i = 0; i < c.windows.size(); ++i)
-				std::fprintf(f, "%s,%zu,%.4f,%.4f,%.4f\n", c.name.c_str(), i, c.windows[i],
-					     c.windows[i] - floor_ms, cpu(c));
-		std::fclose(f);
-	}
+void write_csv(const std::string &path, const Costs &costs)
+{
+	FILE *f = std::fopen(path.c_str(), "w");
+	if (!f)
+		return;
+	std::fprintf(f, "configuration,window,frame_ms,added_ms,cpu_ms_per_frame\n");
+	for (const Config &c : costs.configs())
+		for (size_t i = 0; i < c.windows.size(); ++i)
+			std::fprintf(f, "%s,%zu,%.4f,%.4f,%.4f\n", c.name.c_str(), i, c.windows[i],
+				     c.windows[i] - costs.floor_ms(), Costs::cpu(c));
+	std::fclose(f);
+}
+
+bool write_plot(const std::string &path, const Costs &costs)
+{
+	const double copy_ms = costs.copy_ms();
 	std::vector<Series> series(6);
 	series[0] = {"board, blur", "#1f6fd0", {}, false, false};
 	series[5] = {"board, blur (CPU)", "#1f6fd0", {}, false, true};
 	series[1] = {"cropped copy (reference)", "#333333", {{0, copy_ms}}, true, true};
 	series[2] = {"3 x cropped copy", "#999999", {{0, 3.0 * copy_ms}}, true, true};
-	series[3] = {"board, mosaic 24", "#2a9d3a", {{0, added(find("mosaic 24"))}}, true, true};
-	series[4] = {"emergency cover", "#9b4dca", {{0, added(find("emergency cover"))}}, true, true};
-	for (const Config &c : configs)
+	series[3] = {"board, mosaic 24", "#2a9d3a", {{0, costs.added(costs.find("mosaic 24"))}}, true, true};
+	series[4] = {"emergency cover", "#9b4dca", {{0, costs.added(costs.find("emergency cover"))}}, true, true};
+	for (const Config &c : costs.configs())
 		if (c.kind == Kind::Board && c.radius > 0 && !c.fading) {
-			series[0].points.push_back({c.radius, added(c)});
-			series[5].points.push_back({c.radius, cpu_added(c)});
+			series[0].points.push_back({c.radius, costs.added(c)});
+			series[5].points.push_back({c.radius, costs.cpu_added(c)});
 		}
-	const bool plotted =
-	    write_svg(svg, series, "MistPane: added frame time of one 1280x720 board, 1920x1080, llvmpipe (ms)");
-	std::printf("\nwrote %s%s\n", plotted ? (svg + " and ").c_str() : "", csv.c_str());
+	return write_svg(path, series, "MistPane: added frame time of one 1280x720 board, 1920x1080, llvmpipe (ms)");
+}
 
+void report(const std::vector<Config> &configs, const Options &o)
+{
+	const Costs costs(configs);
+	print_table(costs);
+	print_targets(costs);
+	const std::string csv = o.dir + "/render_bench.csv", svg = o.dir + "/render_bench.svg";
+	write_csv(csv, costs);
+	const bool plotted = write_plot(svg, costs);
+	std::printf("\nwrote %s%s\n", plotted ? (svg + " and ").c_str() : "", csv.c_str());
+}
+
+// False when the host counts allocations left.
+bool stop_host(const Stage &stage, std::vector<Config> &configs)
+{
 	obs_set_output_source(0, nullptr);
 	harness::next_frames(2);
-	harness::release_scene(scene);
+	harness::release_scene(stage.scene);
 	for (Config &c : configs)
 		obs_source_release(c.source);
-	obs_source_release(picture);
+	obs_source_release(stage.picture);
 	obs_remove_main_render_callback(count_rendered, nullptr);
 	const long leaks = harness::stop();
 	if (leaks != 0)
 		std::printf("render bench: host allocations left at shutdown: %ld\n", leaks);
-	return leaks == 0 ? 0 : 1;
+	return leaks == 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+	std::setvbuf(stdout, nullptr, _IOLBF, 0);
+	const Options options = parse_options(argc, argv);
+	if (!make_dirs(options) || !start_host())
+		return 1;
+	std::vector<Config> configs = configurations(options.radii);
+	keep_only(configs, options.only);
+	make_sources(configs);
+	const Stage stage = make_stage();
+	print_header();
+	save_and_compare(stage, configs, options);
+	run_rounds(stage, configs, options);
+	report(configs, options);
+	return stop_host(stage, configs) ? 0 : 1;
 }

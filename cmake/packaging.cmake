@@ -13,7 +13,7 @@
 if(WIN32)
   # OBS Studio's Windows layout, relative to its installation folder.
   install(TARGETS mistpane LIBRARY DESTINATION obs-plugins/64bit RUNTIME DESTINATION obs-plugins/64bit)
-  install(DIRECTORY data/ DESTINATION data/obs-plugins/mistpane)
+  install(DIRECTORY "${MISTPANE_DATA_DIR}/" DESTINATION data/obs-plugins/mistpane)
   install(FILES LICENSE DESTINATION data/obs-plugins/mistpane)
   return()
 endif()
@@ -21,7 +21,6 @@ endif()
 include(GNUInstallDirs)
 
 option(MISTPANE_FLATPAK "Install as an extension of OBS Studio's Flatpak" OFF)
-set(MISTPANE_FLATPAK_ID com.obsproject.Studio.Plugin.MistPane)
 
 # OBS on Debian and Ubuntu looks only in the multiarch folder, which
 # GNUInstallDirs picks only for the prefix /usr; the package is built from
@@ -35,15 +34,15 @@ elseif(CMAKE_LIBRARY_ARCHITECTURE AND MISTPANE_PLUGIN_LIBDIR STREQUAL "lib")
 endif()
 
 install(TARGETS mistpane LIBRARY DESTINATION "${MISTPANE_PLUGIN_LIBDIR}/obs-plugins" COMPONENT mistpane)
-install(DIRECTORY data/ DESTINATION "${CMAKE_INSTALL_DATAROOTDIR}/obs/obs-plugins/mistpane" COMPONENT mistpane)
+install(DIRECTORY "${MISTPANE_DATA_DIR}/" DESTINATION "${CMAKE_INSTALL_DATAROOTDIR}/obs/obs-plugins/mistpane" COMPONENT mistpane)
 install(FILES packaging/debian/copyright DESTINATION "${CMAKE_INSTALL_DATAROOTDIR}/doc/mistpane" COMPONENT mistpane)
 if(MISTPANE_FLATPAK)
-  install(FILES "packaging/flatpak/${MISTPANE_FLATPAK_ID}.metainfo.xml"
+  install(FILES "${MISTPANE_METAINFO}"
           DESTINATION "${CMAKE_INSTALL_DATAROOTDIR}/metainfo" COMPONENT mistpane)
 endif()
 
 install(TARGETS mistpane LIBRARY DESTINATION bin/64bit COMPONENT user EXCLUDE_FROM_ALL)
-install(DIRECTORY data/ DESTINATION data COMPONENT user EXCLUDE_FROM_ALL)
+install(DIRECTORY "${MISTPANE_DATA_DIR}/" DESTINATION data COMPONENT user EXCLUDE_FROM_ALL)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME mistpane)

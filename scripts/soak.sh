@@ -16,4 +16,4 @@ seconds=${1:-60}
 shift || true
 dir=$("$here/build.sh" release mistpane)
 exec "$here/with-display.sh" python3 "$here/../tests/soak/soak.py" --seconds "$seconds" \
-  --module "$dir/mistpane.so" --data "$here/../data" "$@"
+  --module "$dir/mistpane.so" --data "$dir/data" "$@"

@@ -17,7 +17,7 @@ struct Snapshot {
 	bool is_mosaic, emergency, force_redraw, is_ellipse;
 	float blur_radius, mosaic_size, strength, fade_seconds, emergency_size, feather, fade_level;
 	uint32_t width, height;
-	bool enabled, emergency_mirror;
+	bool enabled, emergency_applied;
 };
 
 Snapshot read(obs_source_t *source)
@@ -26,7 +26,7 @@ Snapshot read(obs_source_t *source)
 	std::lock_guard<std::mutex> lock(b->mutex);
 	return {b->is_mosaic,   b->emergency,    b->force_redraw,  b->is_ellipse,     b->blur_radius,
 		b->mosaic_size, b->strength,     b->fade_seconds,  b->emergency_size, b->feather,
-		b->fade_level,  b->width.load(), b->height.load(), b->enabled.load(), b->emergency_mirror.load()};
+		b->fade_level,  b->width.load(), b->height.load(), b->enabled.load(), b->emergency_applied.load()};
 }
 
 struct Board {
@@ -202,7 +202,7 @@ TEST(BoardSettings, HiddenForceRedrawAndEmergencyMirror)
 	const Snapshot s = read(board.source);
 	EXPECT_TRUE(s.force_redraw);
 	EXPECT_TRUE(s.emergency);
-	EXPECT_TRUE(s.emergency_mirror);
+	EXPECT_TRUE(s.emergency_applied);
 }
 
 TEST(BoardSettings, FirstUpdateSetsTheFadeLevelLaterUpdatesDoNot)

@@ -22,7 +22,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const fs::path kData = fs::path(MISTPANE_SOURCE_DIR) / "data";
+// The build's data folder: data/ with the manifest made from its template.
+const fs::path kData = fs::path(MISTPANE_DATA_DIR);
 // Left out of the German file in the run with --fallback.
 const std::set<std::string> kDroppedKeys = {"Mode", "Hotkey.Toggle"};
 bool fallback_run = false;

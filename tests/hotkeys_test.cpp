@@ -238,7 +238,7 @@ TEST(Hotkeys, SavedBindingsAreLoadedUnderTheNamesAndTheKeysWork)
 	key(OBS_KEY_F14, false, INTERACT_SHIFT_KEY);
 	EXPECT_TRUE(stored_bool(board.source, "emergency"));
 	harness::next_frames(2);
-	EXPECT_TRUE(board.board()->emergency_mirror.load());
+	EXPECT_TRUE(board.board()->emergency_applied.load());
 }
 
 TEST(Hotkeys, TheTogglePressStoresEnabledFalseAndLeavesEveryOtherSetting)
@@ -293,7 +293,7 @@ TEST(Hotkeys, TheEmergencyPressedTwiceWithTheUpdateBetweenEndsOff)
 	routed.press(board.emergency());
 	harness::next_frames(2);
 	EXPECT_TRUE(stored_bool(board.source, "emergency"));
-	EXPECT_TRUE(board.board()->emergency_mirror.load());
+	EXPECT_TRUE(board.board()->emergency_applied.load());
 	{
 		std::lock_guard<std::mutex> lock(board.board()->mutex);
 		EXPECT_TRUE(board.board()->emergency);
@@ -301,7 +301,7 @@ TEST(Hotkeys, TheEmergencyPressedTwiceWithTheUpdateBetweenEndsOff)
 	routed.press(board.emergency());
 	harness::next_frames(2);
 	EXPECT_FALSE(stored_bool(board.source, "emergency"));
-	EXPECT_FALSE(board.board()->emergency_mirror.load());
+	EXPECT_FALSE(board.board()->emergency_applied.load());
 	EXPECT_TRUE(board.board()->enabled.load()) << "the emergency hotkey leaves the effect alone";
 }
 
@@ -323,7 +323,7 @@ TEST(Hotkeys, AReleaseDoesNothing)
 	EXPECT_EQ(stored(board.source), before);
 	EXPECT_EQ(board.updates.load(), updates) << "no update reached the board";
 	EXPECT_TRUE(board.board()->enabled.load());
-	EXPECT_FALSE(board.board()->emergency_mirror.load());
+	EXPECT_FALSE(board.board()->emergency_applied.load());
 }
 
 // A press reads what the board last applied: two presses that both come

@@ -47,11 +47,15 @@ deb=$(scripts/package.sh "$tmp/package")
 echo "package built in $(seconds "$start") s: $deb"
 [ "$(basename "$deb")" = "mistpane_${version}_${arch}.deb" ] || fail "package named $(basename "$deb")"
 
+# The files of data/ as installed: templates (*.in) are made into the file
+# of their name without .in.
+data_files() { (cd data && find . -type f | sed 's|^\./||; s|\.in$||'); }
+
 # The files: the module, every file of data/ and the copyright, nothing else.
 expected=$(
   echo "./usr/lib/$multiarch/obs-plugins/mistpane.so"
   echo "./usr/share/doc/mistpane/copyright"
-  (cd data && find . -type f | sed "s|^\./|.$datadir/|")
+  data_files | sed "s|^|.$datadir/|"
 )
 actual=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}')
 echo "files:"
@@ -76,8 +80,8 @@ depends=$(field Depends)
 # Ubuntu 24.04 has glibc 2.39 and libstdc++ 3.4.33 (GCC 14).
 ubuntu_ok() { [ "$(printf '%s\n%s\n' "$2" "$3" | sort -V | tail -1)" = "$3" ] || fail "$1 $2 is newer than Ubuntu 24.04's $3"; }
 for dep in libc6:2.39 libstdc++6:14.2 libgcc-s1:14.2; do
-  version=$(grep -Eo "(^|, )${dep%%:*} \(>= [^)]*\)" <<<"$depends" | sed 's/.*>= //; s/)//' || true)
-  [ -z "$version" ] || ubuntu_ok "Depends ${dep%%:*}" "$version" "${dep#*:}"
+  needed=$(grep -Eo "(^|, )${dep%%:*} \(>= [^)]*\)" <<<"$depends" | sed 's/.*>= //; s/)//' || true)
+  [ -z "$needed" ] || ubuntu_ok "Depends ${dep%%:*}" "$needed" "${dep#*:}"
 done
 dpkg-deb -x "$deb" "$tmp/unpacked"
 versions=$(objdump -T "$tmp/unpacked/usr/lib/$multiarch/obs-plugins/mistpane.so" |
@@ -131,19 +135,13 @@ echo "per-user install and load in $(seconds "$step") s"
 step=$(date +%s)
 flatpak=packaging/flatpak
 id=com.obsproject.Studio.Plugin.MistPane
-appstreamcli validate --no-net "$flatpak/$id.metainfo.xml" >/dev/null ||
-  fail "metainfo: $(appstreamcli validate --no-net "$flatpak/$id.metainfo.xml" || true)"
-python3 - "$flatpak/$id.json" "$flatpak/$id.metainfo.xml" >"$tmp/manifest" <<'PY' || fail "Flatpak manifest or metainfo"
-import json, sys, xml.etree.ElementTree as ET
+python3 - "$flatpak/$id.json" >"$tmp/manifest" <<'PY' || fail "Flatpak manifest"
+import json, sys
 m = json.load(open(sys.argv[1]))
 expect = {"id": "com.obsproject.Studio.Plugin.MistPane", "runtime": "com.obsproject.Studio",
           "runtime-version": "stable", "sdk": "org.freedesktop.Sdk//25.08", "build-extension": True}
 for key, value in expect.items():
     assert m.get(key) == value, f"manifest {key}: {m.get(key)!r}, not {value!r}"
-meta = ET.parse(sys.argv[2]).getroot()
-assert meta.get("type") == "addon" and meta.findtext("id") == m["id"], "metainfo id"
-assert meta.findtext("extends") == "com.obsproject.Studio", "metainfo extends"
-assert meta.findtext("project_license") == "GPL-2.0-or-later", "metainfo licence"
 (module,) = [x for x in m["modules"] if x["name"] == "mistpane"]
 assert module["buildsystem"] == "cmake-ninja", module["buildsystem"]
 print(m["build-options"]["prefix"])
@@ -164,12 +162,25 @@ expected=$(
   echo lib/obs-plugins/mistpane.so
   echo share/doc/mistpane/copyright
   echo "share/metainfo/$id.metainfo.xml"
-  (cd data && find . -type f | sed "s|^\./|share/obs/obs-plugins/mistpane/|")
+  data_files | sed "s|^|share/obs/obs-plugins/mistpane/|"
 )
 actual=$(cd "$extension" && find . -type f | sed 's|^\./||')
 [ "$(sort <<<"$expected")" = "$(sort <<<"$actual")" ] ||
   fail "extension files differ: $(diff <(sort <<<"$expected") <(sort <<<"$actual") || true)"
 [ "$(ls "$sandbox/app/plugins")" = "${prefix##*/}" ] || fail "installed outside $prefix"
+# The metainfo as installed, made from its template with the version.
+metainfo=$extension/share/metainfo/$id.metainfo.xml
+appstreamcli validate --no-net "$metainfo" >/dev/null ||
+  fail "metainfo: $(appstreamcli validate --no-net "$metainfo" || true)"
+python3 - "$metainfo" "$id" "$version" <<'PY' || fail "Flatpak metainfo"
+import sys, xml.etree.ElementTree as ET
+meta = ET.parse(sys.argv[1]).getroot()
+assert meta.get("type") == "addon" and meta.findtext("id") == sys.argv[2], "metainfo id"
+assert meta.findtext("extends") == "com.obsproject.Studio", "metainfo extends"
+assert meta.findtext("project_license") == "GPL-2.0-or-later", "metainfo licence"
+release = meta.find("releases/release")
+assert release is not None and release.get("version") == sys.argv[3], "metainfo release version"
+PY
 for dir in lib/obs-plugins share/obs/obs-plugins; do
   mkdir -p "$sandbox/app/plugins/$dir"
   for entry in "$extension/$dir"/*; do ln -s "$entry" "$sandbox/app/plugins/$dir/"; done

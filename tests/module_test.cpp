@@ -64,7 +64,7 @@ TEST(ModuleEntry, LogsTheLoadedLineWithPrefixLevelAndVersion)
 {
 	auto lines = harness::log_matching("plugin loaded successfully");
 	ASSERT_EQ(lines.size(), 1u);
-	EXPECT_EQ(lines[0].text, "[mistpane] plugin loaded successfully (version 0.2.1)");
+	EXPECT_EQ(lines[0].text, "[mistpane] plugin loaded successfully (version " MISTPANE_VERSION ")");
 	EXPECT_EQ(lines[0].level, LOG_INFO);
 	EXPECT_TRUE(harness::log_matching("shader").empty());
 }

@@ -281,7 +281,7 @@ TEST(Panic, CoversOverABoardsOwnEmergencyCoverAndLeavesItOn)
 	expect_hidden(both, rt::pattern_image("detail"), "both covers");
 	press_panic();
 	EXPECT_EQ(rt::max_diff(harness::settled_frame(3), own), 0) << "the board's own cover stays";
-	EXPECT_TRUE(harness::board_of(stage.board)->emergency_mirror.load());
+	EXPECT_TRUE(harness::board_of(stage.board)->emergency_applied.load());
 }
 
 TEST(Panic, SkipsChannelsThatAlreadyHoldASource)

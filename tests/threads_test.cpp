@@ -222,7 +222,7 @@ TEST_F(Threads, UpdatesPropertiesAndPressesWhileFramesTick)
 		EXPECT_EQ(b->width.load(), 321u + i);
 		EXPECT_EQ(b->height.load(), 123u + i);
 		EXPECT_TRUE(b->enabled.load());
-		EXPECT_FALSE(b->emergency_mirror.load());
+		EXPECT_FALSE(b->emergency_applied.load());
 	}
 	for (const harness::LogLine &line : harness::log_matching("[mistpane]"))
 		EXPECT_GT(line.level, LOG_WARNING) << line.text;

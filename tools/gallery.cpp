@@ -286,24 +286,55 @@ struct Built {
 	bool whole_canvas = false;
 };
 
-enum class Show {
-	Scene, // the scene on the program output
-	StudioMoved, // studio mode's private copy on the program; the board then moved in the preview
-	CaptureRefused, // the host refuses the board's texture renders
-};
-
 struct Context {
 	obs_source_t *picture = nullptr; // the detail picture, full canvas
 	obs_source_t *text = nullptr; // small text, full canvas
-	std::string cover_image; // a PNG written at run time, for the cover
 };
 
+// Takes the picture with the boards, the scene being on the program output.
+using Show = Picture (*)(obs_scene_t *, Built &);
+
+Picture as_is(obs_scene_t *, Built &)
+{
+	return from_frame(settled_frame());
+}
+
+// Studio mode as the frontend does it: a private duplicate of the scene on
+// a private transition in channel 0; the board then moves in the preview.
+Picture studio_moved(obs_scene_t *scene, Built &built)
+{
+	obs_scene_t *program = obs_scene_duplicate(scene, "gallery program", OBS_SCENE_DUP_PRIVATE_REFS);
+	obs_source_t *transition = obs_source_create_private("cut_transition", "gallery transition", nullptr);
+	obs_transition_set(transition, obs_scene_get_source(program));
+	obs_set_output_source(0, transition);
+	settled_frame();
+	vec2 pos;
+	vec2_set(&pos, 40.0f, 40.0f);
+	obs_sceneitem_set_pos(built.board_items.front(), &pos);
+	const Picture after = from_frame(settled_frame());
+	obs_set_output_source(0, nullptr);
+	obs_transition_clear(transition);
+	obs_source_release(transition);
+	obs_scene_release(program);
+	return after;
+}
+
+// The host refuses the board's texture renders meanwhile.
+Picture capture_refused(obs_scene_t *, Built &)
+{
+	refuse_texrenders.store(true);
+	const Picture after = from_frame(settled_frame());
+	refuse_texrenders.store(false);
+	return after;
+}
+
+// One entry of the gallery: a new case is one more entry in cases().
 struct Case {
 	const char *file;
 	const char *caption;
 	std::function<void(Context &, obs_scene_t *, Built &)> build;
 	bool picture_beneath = true; // the scene starts with the detail picture
-	Show show = Show::Scene;
+	Show show = as_is; // how the picture with the boards is taken
 };
 
 obs_sceneitem_t *add_at(obs_scene_t *scene, obs_source_t *source, float x, float y)
@@ -340,6 +371,82 @@ auto over_text(const char *settings)
 	};
 }
 
+void rotated(Context &, obs_scene_t *scene, Built &built)
+{
+	obs_sceneitem_t *item = add_board(scene, built, "\"mode\": \"mosaic\", \"mosaic_size\": 24");
+	vec2 pos;
+	vec2_set(&pos, 520.0f, 120.0f);
+	obs_sceneitem_set_pos(item, &pos);
+	obs_sceneitem_set_rot(item, 30.0f);
+}
+
+void scaled(Context &, obs_scene_t *scene, Built &built)
+{
+	obs_sceneitem_t *item = add_board(scene, built, "\"blur_radius\": 20");
+	vec2 scale;
+	vec2_set(&scale, 1.4f, 0.6f);
+	obs_sceneitem_set_scale(item, &scale);
+	vec2 pos;
+	vec2_set(&pos, 120.0f, 240.0f);
+	obs_sceneitem_set_pos(item, &pos);
+}
+
+void cropped(Context &, obs_scene_t *scene, Built &built)
+{
+	obs_sceneitem_t *item = add_board(scene, built, "\"blur_radius\": 20");
+	obs_sceneitem_crop crop = {120, 60, 200, 100};
+	obs_sceneitem_set_crop(item, &crop);
+}
+
+void grouped(Context &, obs_scene_t *scene, Built &built)
+{
+	obs_source_t *checker = harness::make_pattern("gallery group checker", 400, 300, "checker", 10);
+	built.extra_sources.push_back(checker);
+	obs_sceneitem_t *checker_item = add_at(scene, checker, 560.0f, 300.0f);
+	obs_sceneitem_t *board_item = add_board(scene, built, "\"blur_radius\": 20");
+	obs_sceneitem_t *items[] = {checker_item, board_item};
+	built.group_item = obs_scene_insert_group(scene, "gallery group", items, 2);
+}
+
+void over_nested(Context &context, obs_scene_t *scene, Built &built)
+{
+	obs_scene_t *nested = harness::make_scene("gallery nested");
+	built.extra_scenes.push_back(nested);
+	obs_source_t *gradient = harness::make_pattern("gallery gradient", kWidth, kHeight, "gradient");
+	built.extra_sources.push_back(gradient);
+	obs_scene_add(nested, gradient);
+	obs_sceneitem_t *small = add_at(nested, context.picture, 300.0f, 160.0f);
+	vec2 scale;
+	vec2_set(&scale, 0.6f, 0.6f);
+	obs_sceneitem_set_scale(small, &scale);
+	obs_scene_add(scene, obs_scene_get_source(nested));
+	add_board(scene, built, "\"mode\": \"mosaic\", \"mosaic_size\": 24");
+}
+
+void emergency(Context &, obs_scene_t *scene, Built &built)
+{
+	built.board = harness::make_board(
+	    "gallery board emergency", "{\"width\": 200, \"height\": 120, \"emergency\": true, \"fade_seconds\": 0}");
+	obs_sceneitem_t *item = add_at(scene, built.board, 900.0f, 80.0f);
+	obs_sceneitem_set_rot(item, 45.0f);
+	built.board_items.push_back(item);
+	built.whole_canvas = true;
+}
+
+void shared(Context &, obs_scene_t *scene, Built &built)
+{
+	obs_sceneitem_t *first = add_board(scene, built, "\"blur_radius\": 20");
+	vec2 pos;
+	vec2_set(&pos, 60.0f, 60.0f);
+	obs_sceneitem_set_pos(first, &pos);
+	obs_sceneitem_t *second = add_board(scene, built, "\"blur_radius\": 20");
+	vec2_set(&pos, 700.0f, 380.0f);
+	obs_sceneitem_set_pos(second, &pos);
+	vec2 scale;
+	vec2_set(&scale, 0.7f, 0.7f);
+	obs_sceneitem_set_scale(second, &scale);
+}
+
 // The cover-mode board's image: the host's gradient pattern with a ring of
 // checkerboard, so its stretch over the shape shows.
 Picture cover_picture()
@@ -358,6 +465,21 @@ Picture cover_picture()
 	return picture;
 }
 
+// The image is written here and read by the board as it is made.
+void cover_with_image(Context &, obs_scene_t *scene, Built &built)
+{
+	const std::string path = (std::filesystem::temp_directory_path() / "mistpane-gallery-cover.png").string();
+	if (!write_png(path, cover_picture()))
+		std::fprintf(stderr, "gallery: cannot write %s\n", path.c_str());
+	const std::string settings =
+	    "\"mode\": \"cover\", \"shape\": \"ellipse\", \"feather\": 30, \"cover_image\": \"" + path + "\"";
+	obs_sceneitem_t *item = add_board(scene, built, settings.c_str());
+	std::filesystem::remove(path);
+	obs_sceneitem_set_rot(item, 15.0f);
+}
+
+// The gallery, in order: file, caption, what the scene holds, whether the
+// detail picture lies beneath, how the picture with the boards is taken.
 std::vector<Case> cases()
 {
 	return {
@@ -377,96 +499,25 @@ std::vector<Case> cases()
 	    {"mosaic-text-24", "Mosaic, cells of 24, over small text", over_text("\"mode\": \"mosaic\""), false},
 	    {"ellipse-feather", "Ellipse, feather 60, blur radius 30",
 	     simple("\"shape\": \"ellipse\", \"feather\": 60, \"blur_radius\": 30")},
-	    {"rotated", "Rotated by 30 degrees, mosaic 24",
-	     [](Context &, obs_scene_t *scene, Built &built) {
-		     obs_sceneitem_t *item = add_board(scene, built, "\"mode\": \"mosaic\", \"mosaic_size\": 24");
-		     vec2 pos;
-		     vec2_set(&pos, 520.0f, 120.0f);
-		     obs_sceneitem_set_pos(item, &pos);
-		     obs_sceneitem_set_rot(item, 30.0f);
-	     }},
-	    {"scaled", "Scaled by 1.4 x 0.6, blur radius 20",
-	     [](Context &, obs_scene_t *scene, Built &built) {
-		     obs_sceneitem_t *item = add_board(scene, built, "\"blur_radius\": 20");
-		     vec2 scale;
-		     vec2_set(&scale, 1.4f, 0.6f);
-		     obs_sceneitem_set_scale(item, &scale);
-		     vec2 pos;
-		     vec2_set(&pos, 120.0f, 240.0f);
-		     obs_sceneitem_set_pos(item, &pos);
-	     }},
-	    {"cropped", "Cropped left 120, top 60, right 200, bottom 100, blur radius 20",
-	     [](Context &, obs_scene_t *scene, Built &built) {
-		     obs_sceneitem_t *item = add_board(scene, built, "\"blur_radius\": 20");
-		     obs_sceneitem_crop crop = {120, 60, 200, 100};
-		     obs_sceneitem_set_crop(item, &crop);
-	     }},
-	    {"group", "In a group over a checkerboard of the same group, blur radius 20",
-	     [](Context &, obs_scene_t *scene, Built &built) {
-		     obs_source_t *checker = harness::make_pattern("gallery group checker", 400, 300, "checker", 10);
-		     built.extra_sources.push_back(checker);
-		     obs_sceneitem_t *checker_item = add_at(scene, checker, 560.0f, 300.0f);
-		     obs_sceneitem_t *board_item = add_board(scene, built, "\"blur_radius\": 20");
-		     obs_sceneitem_t *items[] = {checker_item, board_item};
-		     built.group_item = obs_scene_insert_group(scene, "gallery group", items, 2);
-	     }},
-	    {"nested", "Over a nested scene (picture scaled by 0.6 over a gradient), mosaic 24",
-	     [](Context &context, obs_scene_t *scene, Built &built) {
-		     obs_scene_t *nested = harness::make_scene("gallery nested");
-		     built.extra_scenes.push_back(nested);
-		     obs_source_t *gradient = harness::make_pattern("gallery gradient", kWidth, kHeight, "gradient");
-		     built.extra_sources.push_back(gradient);
-		     obs_scene_add(nested, gradient);
-		     obs_sceneitem_t *small = add_at(nested, context.picture, 300.0f, 160.0f);
-		     vec2 scale;
-		     vec2_set(&scale, 0.6f, 0.6f);
-		     obs_sceneitem_set_scale(small, &scale);
-		     obs_scene_add(scene, obs_scene_get_source(nested));
-		     add_board(scene, built, "\"mode\": \"mosaic\", \"mosaic_size\": 24");
-	     },
-	     false},
-	    {"emergency", "Emergency cover (6 % of the shorter side), set on a small rotated board",
-	     [](Context &, obs_scene_t *scene, Built &built) {
-		     built.board = harness::make_board(
-			 "gallery board emergency",
-			 "{\"width\": 200, \"height\": 120, \"emergency\": true, \"fade_seconds\": 0}");
-		     obs_sceneitem_t *item = add_at(scene, built.board, 900.0f, 80.0f);
-		     obs_sceneitem_set_rot(item, 45.0f);
-		     built.board_items.push_back(item);
-		     built.whole_canvas = true;
-	     }},
-	    {"shared", "One board shown by two scene items: opaque hatching instead of hiding",
-	     [](Context &, obs_scene_t *scene, Built &built) {
-		     obs_sceneitem_t *first = add_board(scene, built, "\"blur_radius\": 20");
-		     vec2 pos;
-		     vec2_set(&pos, 60.0f, 60.0f);
-		     obs_sceneitem_set_pos(first, &pos);
-		     obs_sceneitem_t *second = add_board(scene, built, "\"blur_radius\": 20");
-		     vec2_set(&pos, 700.0f, 380.0f);
-		     obs_sceneitem_set_pos(second, &pos);
-		     vec2 scale;
-		     vec2_set(&scale, 0.7f, 0.7f);
-		     obs_sceneitem_set_scale(second, &scale);
-	     }},
+	    {"rotated", "Rotated by 30 degrees, mosaic 24", rotated},
+	    {"scaled", "Scaled by 1.4 x 0.6, blur radius 20", scaled},
+	    {"cropped", "Cropped left 120, top 60, right 200, bottom 100, blur radius 20", cropped},
+	    {"group", "In a group over a checkerboard of the same group, blur radius 20", grouped},
+	    {"nested", "Over a nested scene (picture scaled by 0.6 over a gradient), mosaic 24", over_nested, false},
+	    {"emergency", "Emergency cover (6 % of the shorter side), set on a small rotated board", emergency},
+	    {"shared", "One board shown by two scene items: opaque hatching instead of hiding", shared},
 	    // The blur's sigma follows the square of the fade level.
 	    {"half-fade", "Strength 50 (fade level 0.5): blur radius 80 acts as radius 20",
 	     simple("\"strength\": 50, \"blur_radius\": 80")},
 	    {"studio-mode", "Studio mode: the program's private scene copy after the board moved in the preview",
-	     simple("\"blur_radius\": 20"), true, Show::StudioMoved},
+	     simple("\"blur_radius\": 20"), true, studio_moved},
 	    {"capture-fails", "The host refuses the board's texture renders: an opaque cover instead",
-	     simple("\"blur_radius\": 20"), true, Show::CaptureRefused},
+	     simple("\"blur_radius\": 20"), true, capture_refused},
 	    {"cover-color", "Cover mode, the default dark grey: nothing of the picture beneath",
 	     simple("\"mode\": \"cover\"")},
 	    {"cover-image",
-	     "Cover mode with an image, stretched over an ellipse with a soft edge of 30, rotated by 15 "
-	     "degrees",
-	     [](Context &context, obs_scene_t *scene, Built &built) {
-		     const std::string settings =
-			 "\"mode\": \"cover\", \"shape\": \"ellipse\", \"feather\": 30, \"cover_image\": \"" +
-			 context.cover_image + "\"";
-		     obs_sceneitem_t *item = add_board(scene, built, settings.c_str());
-		     obs_sceneitem_set_rot(item, 15.0f);
-	     }},
+	     "Cover mode with an image, stretched over an ellipse with a soft edge of 30, rotated by 15 degrees",
+	     cover_with_image},
 	};
 }
 
@@ -574,11 +625,96 @@ Picture contact_sheet(const std::vector<Result> &results)
 	return sheet;
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+bool whole_frame(const Picture &picture)
 {
-	std::setvbuf(stdout, nullptr, _IOLBF, 0);
+	return picture.width == kWidth && picture.height == kHeight;
+}
+
+// Without the boards: their items hidden, the scene on the program output.
+Picture without_boards(obs_scene_t *scene, const Built &built)
+{
+	for (obs_sceneitem_t *item : built.board_items)
+		obs_sceneitem_set_visible(item, false);
+	obs_set_output_source(0, obs_scene_get_source(scene));
+	const Picture before = from_frame(settled_frame());
+	for (obs_sceneitem_t *item : built.board_items)
+		obs_sceneitem_set_visible(item, true);
+	return before;
+}
+
+Mask board_mask(const Built &built)
+{
+	Mask mask;
+	if (built.whole_canvas)
+		mask.add_all();
+	else
+		for (obs_sceneitem_t *item : built.board_items)
+			mask.add_box(canvas_box(item, built.group_item));
+	return mask;
+}
+
+Result take_pictures(const Case &c, obs_scene_t *scene, Built &built)
+{
+	const Picture before = without_boards(scene, built);
+	const Mask mask = board_mask(built);
+	const Picture after = c.show(scene, built);
+	const bool framed = whole_frame(before) && whole_frame(after);
+	return {&c,
+		std::string(c.file) + ".png",
+		framed ? measure(before, after, mask) : Change{},
+		capture_method_name(harness::board_of(built.board)->capture_method.load()),
+		settings_json(built.board),
+		property_warnings(built.board),
+		before,
+		after};
+}
+
+// Writes the case's image and prints its line; false when it has none.
+bool report(const std::string &dir, Result &&result, std::vector<Result> &results)
+{
+	const char *file = result.what->file;
+	const Picture &before = result.before, &after = result.after;
+	if (!whole_frame(before) || !whole_frame(after)) {
+		std::printf("  %-16s no frame from the host\n", file);
+		return false;
+	}
+	if (!write_png(dir + "/" + result.file, side_by_side(before, after, 16))) {
+		std::printf("  %-16s cannot write %s\n", file, result.file.c_str());
+		return false;
+	}
+	std::printf("  %-16s change inside %6.2f  outside %5.2f  capture %-6s  %s\n", file, result.change.inside,
+		    result.change.outside, result.method, result.what->caption);
+	results.push_back(std::move(result));
+	return true;
+}
+
+void release_case(obs_scene_t *scene, Built &built)
+{
+	obs_set_output_source(0, nullptr);
+	harness::release_scene(scene);
+	for (obs_scene_t *extra : built.extra_scenes)
+		harness::release_scene(extra);
+	for (obs_source_t *source : built.extra_sources)
+		obs_source_release(source);
+	obs_source_release(built.board);
+}
+
+bool run_case(Context &context, const Case &c, const std::string &dir, std::vector<Result> &results)
+{
+	obs_scene_t *scene = harness::make_scene(c.file);
+	if (c.picture_beneath)
+		obs_scene_add(scene, context.picture);
+	Built built;
+	built.name = c.file;
+	c.build(context, scene, built);
+	const bool ok = report(dir, take_pictures(c, scene, built), results);
+	release_case(scene, built);
+	return ok;
+}
+
+// The absolute output folder, made; empty when it cannot be.
+std::string output_dir(int argc, char **argv)
+{
 	const std::string dir =
 	    std::filesystem::absolute(argc > 1 ? argv[1] : std::string(MISTPANE_SOURCE_DIR) + "/out/gallery")
 		.lexically_normal()
@@ -587,131 +723,82 @@ int main(int argc, char **argv)
 	std::filesystem::create_directories(dir, error);
 	if (error) {
 		std::fprintf(stderr, "gallery: cannot create %s: %s\n", dir.c_str(), error.message().c_str());
-		return 1;
+		return {};
 	}
+	return dir;
+}
 
+void release_context(Context &context)
+{
+	obs_source_release(context.picture);
+	obs_source_release(context.text);
+}
+
+// The host with the transitions, the frame count and the two pictures, once
+// the program output is seen to show a picture one to one.
+bool start_host(Context &context)
+{
 	harness::HostOptions options;
 	options.width = kWidth;
 	options.height = kHeight;
 	if (!harness::start(options))
-		return 1;
-
+		return false;
 	if (!harness::load_stock_module("obs-transitions")) {
 		std::fprintf(stderr, "gallery: cannot load the host's transitions\n");
 		harness::stop();
-		return 1;
+		return false;
 	}
 	obs_add_main_render_callback(count_rendered, nullptr);
-	Context context;
 	context.picture = harness::make_pattern("gallery picture", kWidth, kHeight, "detail");
 	context.text = harness::make_pattern("gallery text", kWidth, kHeight, "text");
-	context.cover_image = dir + "/cover-image-source.png";
-	if (!write_png(context.cover_image, cover_picture()))
-		std::fprintf(stderr, "gallery: cannot write %s\n", context.cover_image.c_str());
-
 	if (!find_channel_order(context.picture)) {
 		std::fprintf(stderr, "gallery: the program output does not show the test picture one to one\n");
-		obs_source_release(context.picture);
-		obs_source_release(context.text);
+		release_context(context);
 		obs_remove_main_render_callback(count_rendered, nullptr);
 		harness::stop();
-		return 1;
+		return false;
 	}
-	std::printf("gallery: boards over the detail picture, %ux%u canvas, written to %s\n", kWidth, kHeight,
-		    dir.c_str());
-	std::vector<Case> all = cases();
-	std::vector<Result> results;
+	return true;
+}
+
+bool write_summary(const std::string &dir, const std::vector<Result> &results)
+{
 	bool ok = true;
-	for (const Case &c : all) {
-		obs_scene_t *scene = harness::make_scene(c.file);
-		if (c.picture_beneath)
-			obs_scene_add(scene, context.picture);
-		Built built;
-		built.name = c.file;
-		c.build(context, scene, built);
-
-		for (obs_sceneitem_t *item : built.board_items)
-			obs_sceneitem_set_visible(item, false);
-		obs_set_output_source(0, obs_scene_get_source(scene));
-		const Picture before = from_frame(settled_frame());
-		for (obs_sceneitem_t *item : built.board_items)
-			obs_sceneitem_set_visible(item, true);
-
-		Mask mask;
-		if (built.whole_canvas)
-			mask.add_all();
-		else
-			for (obs_sceneitem_t *item : built.board_items)
-				mask.add_box(canvas_box(item, built.group_item));
-
-		// Studio mode as the frontend does it: a private duplicate of the
-		// scene on a private transition in channel 0.
-		obs_scene_t *program = nullptr;
-		obs_source_t *transition = nullptr;
-		if (c.show == Show::StudioMoved) {
-			program = obs_scene_duplicate(scene, "gallery program", OBS_SCENE_DUP_PRIVATE_REFS);
-			transition = obs_source_create_private("cut_transition", "gallery transition", nullptr);
-			obs_transition_set(transition, obs_scene_get_source(program));
-			obs_set_output_source(0, transition);
-			settled_frame();
-			vec2 pos;
-			vec2_set(&pos, 40.0f, 40.0f);
-			obs_sceneitem_set_pos(built.board_items.front(), &pos);
-		}
-		refuse_texrenders.store(c.show == Show::CaptureRefused);
-		const Picture after = from_frame(settled_frame());
-		refuse_texrenders.store(false);
-		if (transition) {
-			obs_set_output_source(0, nullptr);
-			obs_transition_clear(transition);
-			obs_source_release(transition);
-			obs_scene_release(program);
-		}
-		const bool framed = before.width == kWidth && before.height == kHeight && after.width == kWidth &&
-				    after.height == kHeight;
-		Result result{&c,
-			      std::string(c.file) + ".png",
-			      framed ? measure(before, after, mask) : Change{},
-			      capture_method_name(harness::board_of(built.board)->capture_method.load()),
-			      settings_json(built.board),
-			      property_warnings(built.board),
-			      before,
-			      after};
-		if (!framed) {
-			std::printf("  %-16s no frame from the host\n", c.file);
-			ok = false;
-		} else if (!write_png(dir + "/" + result.file, side_by_side(before, after, 16))) {
-			std::printf("  %-16s cannot write %s\n", c.file, result.file.c_str());
-			ok = false;
-		} else {
-			std::printf("  %-16s change inside %6.2f  outside %5.2f  capture %-6s  %s\n", c.file,
-				    result.change.inside, result.change.outside, result.method, c.caption);
-			results.push_back(std::move(result));
-		}
-
-		obs_set_output_source(0, nullptr);
-		harness::release_scene(scene);
-		for (obs_scene_t *extra : built.extra_scenes)
-			harness::release_scene(extra);
-		for (obs_source_t *source : built.extra_sources)
-			obs_source_release(source);
-		obs_source_release(built.board);
-	}
-	obs_source_release(context.picture);
-	obs_source_release(context.text);
-
 	if (!write_index(dir, results) || !write_png(dir + "/contact-sheet.png", contact_sheet(results))) {
 		std::printf("gallery: cannot write the index or the contact sheet\n");
 		ok = false;
 	}
 	std::printf("gallery: %zu images, index %s/index.html, contact sheet %s/contact-sheet.png\n", results.size(),
 		    dir.c_str(), dir.c_str());
+	return ok;
+}
 
+bool stop_host()
+{
 	obs_remove_main_render_callback(count_rendered, nullptr);
 	const long leaks = harness::stop();
-	if (leaks != 0) {
+	if (leaks != 0)
 		std::printf("gallery: host allocations left at shutdown: %ld\n", leaks);
-		ok = false;
-	}
-	return ok ? 0 : 1;
+	return leaks == 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+	std::setvbuf(stdout, nullptr, _IOLBF, 0);
+	const std::string dir = output_dir(argc, argv);
+	Context context;
+	if (dir.empty() || !start_host(context))
+		return 1;
+	std::printf("gallery: boards over the detail picture, %ux%u canvas, written to %s\n", kWidth, kHeight,
+		    dir.c_str());
+	const std::vector<Case> all = cases();
+	std::vector<Result> results;
+	bool ok = true;
+	for (const Case &c : all)
+		ok = run_case(context, c, dir, results) && ok;
+	release_context(context);
+	ok = write_summary(dir, results) && ok;
+	return stop_host() && ok ? 0 : 1;
 }

@@ -57,41 +57,43 @@ void board_update(void *data, obs_data_t *settings)
 {
 	auto *board = static_cast<BlurBoard *>(data);
 	namespace d = setting_defaults;
-	const std::string image_path = read_string(settings, "cover_image", d::cover_image);
+	namespace k = setting_keys;
+	const std::string image_path = read_string(settings, k::kCoverImage, d::cover_image);
 	std::shared_ptr<const CoverImage> image;
 	const bool new_image = load_cover_image(board, image_path, image);
 
 	std::lock_guard<std::mutex> lock(board->mutex);
-	const char *mode = read_string(settings, "mode", d::mode);
-	board->is_mosaic = std::strcmp(mode, "mosaic") == 0;
-	board->is_cover = std::strcmp(mode, "cover") == 0;
-	board->blur_radius = clamp_float((float)read_number(settings, "blur_radius", d::blur_radius), 0.0f, 500.0f);
-	board->mosaic_size = clamp_float((float)read_number(settings, "mosaic_size", d::mosaic_size), 1.0f, 500.0f);
+	const char *mode = read_string(settings, k::kMode, d::mode);
+	board->is_mosaic = std::strcmp(mode, setting_values::kModeMosaic) == 0;
+	board->is_cover = std::strcmp(mode, setting_values::kModeCover) == 0;
+	board->blur_radius = clamp_float((float)read_number(settings, k::kBlurRadius, d::blur_radius), 0.0f, 500.0f);
+	board->mosaic_size = clamp_float((float)read_number(settings, k::kMosaicSize, d::mosaic_size), 1.0f, 500.0f);
 	// A cover is opaque once faded in: its strength is always full.
 	board->strength =
-	    board->is_cover ? 1.0f
-			    : clamp_float((float)(read_number(settings, "strength", d::strength) / 100.0), 0.0f, 1.0f);
-	board->fade_seconds = clamp_float((float)read_number(settings, "fade_seconds", d::fade_seconds), 0.0f, 60.0f);
+	    board->is_cover
+		? 1.0f
+		: clamp_float((float)(read_number(settings, k::kStrength, d::strength) / 100.0), 0.0f, 1.0f);
+	board->fade_seconds = clamp_float((float)read_number(settings, k::kFadeSeconds, d::fade_seconds), 0.0f, 60.0f);
 	board->emergency_size =
-	    clamp_float((float)read_number(settings, "emergency_size", d::emergency_size), 0.5f, 50.0f);
-	board->emergency = read_bool(settings, "emergency", d::emergency);
-	board->force_redraw = read_bool(settings, "force_redraw", false);
-	const char *shape = read_string(settings, "shape", d::shape);
-	board->is_ellipse = std::strcmp(shape, "ellipse") == 0;
-	board->feather = clamp_float((float)read_number(settings, "feather", d::feather), 0.0f, 1000.0f);
+	    clamp_float((float)read_number(settings, k::kEmergencySize, d::emergency_size), 0.5f, 50.0f);
+	board->emergency = read_bool(settings, k::kEmergency, d::emergency);
+	board->force_redraw = read_bool(settings, k::kForceRedraw, false);
+	const char *shape = read_string(settings, k::kShape, d::shape);
+	board->is_ellipse = std::strcmp(shape, setting_values::kShapeEllipse) == 0;
+	board->feather = clamp_float((float)read_number(settings, k::kFeather, d::feather), 0.0f, 1000.0f);
 	// The low 32 bits: some programs store the colour as a signed number.
-	board->cover_color = (uint32_t)((uint64_t)read_integer(settings, "cover_color", d::cover_color) & 0xFFFFFFFFu);
+	board->cover_color = (uint32_t)((uint64_t)read_integer(settings, k::kCoverColor, d::cover_color) & 0xFFFFFFFFu);
 	if (new_image) {
 		board->cover_image_path = image_path;
 		// The old image is freed when the last draw that holds it ends.
 		board->cover_image.swap(image);
 	}
-	board->width.store(clamp_size(read_integer(settings, "width", d::width)));
-	board->height.store(clamp_size(read_integer(settings, "height", d::height)));
+	board->width.store(clamp_size(read_integer(settings, k::kWidth, d::width)));
+	board->height.store(clamp_size(read_integer(settings, k::kHeight, d::height)));
 
-	const bool enabled = read_bool(settings, "enabled", d::enabled);
+	const bool enabled = read_bool(settings, k::kEnabled, d::enabled);
 	board->enabled.store(enabled);
-	board->emergency_mirror.store(board->emergency);
+	board->emergency_applied.store(board->emergency);
 
 	// A new board, or one loaded from a saved collection, starts at its
 	// target instead of fading in.
@@ -104,22 +106,23 @@ void board_update(void *data, obs_data_t *settings)
 void board_get_defaults(obs_data_t *settings)
 {
 	namespace d = setting_defaults;
-	set_typed_default(settings, "mode", d::mode);
-	set_typed_default(settings, "blur_radius", d::blur_radius);
-	set_typed_default(settings, "mosaic_size", d::mosaic_size);
-	set_typed_default(settings, "strength", d::strength);
-	set_typed_default(settings, "enabled", d::enabled);
-	set_typed_default(settings, "fade_seconds", d::fade_seconds);
-	set_typed_default(settings, "width", d::width);
-	set_typed_default(settings, "height", d::height);
-	set_typed_default(settings, "emergency", d::emergency);
-	set_typed_default(settings, "emergency_size", d::emergency_size);
-	set_typed_default(settings, "shape", d::shape);
-	set_typed_default(settings, "feather", d::feather);
-	set_typed_default(settings, "cover_color", d::cover_color);
-	set_typed_default(settings, "cover_image", d::cover_image);
+	namespace k = setting_keys;
+	set_typed_default(settings, k::kMode, d::mode);
+	set_typed_default(settings, k::kBlurRadius, d::blur_radius);
+	set_typed_default(settings, k::kMosaicSize, d::mosaic_size);
+	set_typed_default(settings, k::kStrength, d::strength);
+	set_typed_default(settings, k::kEnabled, d::enabled);
+	set_typed_default(settings, k::kFadeSeconds, d::fade_seconds);
+	set_typed_default(settings, k::kWidth, d::width);
+	set_typed_default(settings, k::kHeight, d::height);
+	set_typed_default(settings, k::kEmergency, d::emergency);
+	set_typed_default(settings, k::kEmergencySize, d::emergency_size);
+	set_typed_default(settings, k::kShape, d::shape);
+	set_typed_default(settings, k::kFeather, d::feather);
+	set_typed_default(settings, k::kCoverColor, d::cover_color);
+	set_typed_default(settings, k::kCoverImage, d::cover_image);
 	// Hidden and without a default, but read as a boolean all the same.
-	drop_mistyped_value(settings, "force_redraw", OBS_DATA_BOOLEAN);
+	drop_mistyped_value(settings, k::kForceRedraw, OBS_DATA_BOOLEAN);
 }
 
 uint32_t board_get_width(void *data)

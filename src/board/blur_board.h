@@ -52,12 +52,14 @@ struct BlurBoard {
 	std::atomic<uint32_t> width{640};
 	std::atomic<uint32_t> height{360};
 	std::atomic<bool> enabled{true};
-	std::atomic<bool> emergency_mirror{false};
+	// The emergency setting update last applied, for the emergency hotkey,
+	// which negates it without taking the mutex.
+	std::atomic<bool> emergency_applied{false};
 	std::atomic<PlacementStatus> placement_status{PlacementStatus::NotPlaced};
 	std::atomic<CaptureMethod> capture_method{CaptureMethod::None};
 	// The module's panic cover: private, never in a scene, drawn only as a
 	// canvas's output channel, over the whole canvas.
-	std::atomic<bool> canvas_cover{false};
+	std::atomic<bool> panic_cover{false};
 
 	obs_hotkey_id toggle_hotkey = OBS_INVALID_HOTKEY_ID;
 	obs_hotkey_id emergency_hotkey = OBS_INVALID_HOTKEY_ID;

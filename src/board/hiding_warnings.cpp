@@ -8,7 +8,8 @@
 
 namespace {
 
-float level(float strength_percent)
+// The strength as a fraction, 0 to 1.
+float strength_fraction(float strength_percent)
 {
 	const float s = strength_percent / 100.0f;
 	if (!(s > 0.0f))
@@ -16,7 +17,8 @@ float level(float strength_percent)
 	return s > 1.0f ? 1.0f : s;
 }
 
-std::string pixels(float value)
+// A figure as the warnings show it: one decimal, none when whole.
+std::string figure_text(float value)
 {
 	if (!std::isfinite(value) || value > 9999.0f)
 		return "9999+";
@@ -38,30 +40,30 @@ void replace(std::string &text, const std::string &what, const std::string &with
 
 float effective_blur_radius(float blur_radius, float strength_percent)
 {
-	return blur_radius_at(blur_radius, level(strength_percent));
+	return blur_radius_at(blur_radius, strength_fraction(strength_percent));
 }
 
 float effective_mosaic_cell(float mosaic_size, float strength_percent)
 {
-	return mosaic_cell_at(mosaic_size, level(strength_percent));
+	return mosaic_cell_at(mosaic_size, strength_fraction(strength_percent));
 }
 
 float blur_radius_needed(float strength_percent)
 {
-	const float l = level(strength_percent);
-	return kSafeBlurRadius / (l * l);
+	const float s = strength_fraction(strength_percent);
+	return kSafeBlurRadius / (s * s);
 }
 
 float mosaic_size_needed(float strength_percent)
 {
-	const float l = level(strength_percent);
-	return (kSafeMosaicCell - 1.0f) / (l * l) + 1.0f;
+	const float s = strength_fraction(strength_percent);
+	return (kSafeMosaicCell - 1.0f) / (s * s) + 1.0f;
 }
 
 std::string fill_warning(const char *text, float used, float needed)
 {
 	std::string out = text ? text : "";
-	replace(out, "{used}", pixels(used));
-	replace(out, "{needed}", pixels(std::ceil(needed)));
+	replace(out, "{used}", figure_text(used));
+	replace(out, "{needed}", figure_text(std::ceil(needed)));
 	return out;
 }

@@ -4,6 +4,7 @@
 #include <obs-module.h>
 
 #include "board/blur_board.h"
+#include "board/settings.h"
 #include "host/host_refs.h"
 #include "host/hotkeys.h"
 #include "host/locale.h"
@@ -17,7 +18,7 @@ void toggle_pressed(void *data, obs_hotkey_id, obs_hotkey_t *, bool pressed)
 	if (!pressed)
 		return;
 	auto *board = static_cast<BlurBoard *>(data);
-	set_bool_setting(board, "enabled", !board->enabled.load());
+	set_bool_setting(board, setting_keys::kEnabled, !board->enabled.load());
 }
 
 void emergency_pressed(void *data, obs_hotkey_id, obs_hotkey_t *, bool pressed)
@@ -25,7 +26,7 @@ void emergency_pressed(void *data, obs_hotkey_id, obs_hotkey_t *, bool pressed)
 	if (!pressed)
 		return;
 	auto *board = static_cast<BlurBoard *>(data);
-	set_bool_setting(board, "emergency", !board->emergency_mirror.load());
+	set_bool_setting(board, setting_keys::kEmergency, !board->emergency_applied.load());
 }
 
 } // namespace

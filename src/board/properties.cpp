@@ -13,6 +13,9 @@
 
 namespace {
 
+namespace k = setting_keys;
+namespace v = setting_values;
+
 void add_info(obs_properties_t *props, const char *name, const char *text_key)
 {
 	obs_properties_add_text(props, name, module_text(text_key), OBS_TEXT_INFO);
@@ -47,10 +50,10 @@ enum class Mode { Blur, Mosaic, Cover };
 
 Mode mode_of(obs_data_t *settings)
 {
-	const char *mode = obs_data_get_string(settings, "mode");
-	if (mode && std::strcmp(mode, "mosaic") == 0)
+	const char *mode = obs_data_get_string(settings, k::kMode);
+	if (mode && std::strcmp(mode, v::kModeMosaic) == 0)
 		return Mode::Mosaic;
-	if (mode && std::strcmp(mode, "cover") == 0)
+	if (mode && std::strcmp(mode, v::kModeCover) == 0)
 		return Mode::Cover;
 	return Mode::Blur;
 }
@@ -70,10 +73,11 @@ void update_warnings(obs_properties_t *props, obs_data_t *settings)
 {
 	namespace d = setting_defaults;
 	const Mode mode = mode_of(settings);
-	const float strength = (float)read_number(settings, "strength", d::strength);
+	const float strength = (float)read_number(settings, k::kStrength, d::strength);
 	const float radius =
-	    effective_blur_radius((float)read_number(settings, "blur_radius", d::blur_radius), strength);
-	const float cell = effective_mosaic_cell((float)read_number(settings, "mosaic_size", d::mosaic_size), strength);
+	    effective_blur_radius((float)read_number(settings, k::kBlurRadius, d::blur_radius), strength);
+	const float cell =
+	    effective_mosaic_cell((float)read_number(settings, k::kMosaicSize, d::mosaic_size), strength);
 	show_warning(props, "blur_radius_warning", "BlurRadius.Warning", mode == Mode::Blur && radius < kSafeBlurRadius,
 		     radius, blur_radius_needed(strength));
 	show_warning(props, "mosaic_size_warning", "MosaicSize.Warning", mode == Mode::Mosaic && cell < kSafeMosaicCell,
@@ -90,15 +94,15 @@ bool mode_modified(obs_properties_t *props, obs_property_t *, obs_data_t *settin
 	const Mode mode = mode_of(settings);
 	const bool cover = mode == Mode::Cover;
 	show(props, "mode_guidance", !cover);
-	show(props, "cover_color", cover);
-	show(props, "cover_image", cover);
-	show(props, "blur_radius", mode == Mode::Blur);
+	show(props, k::kCoverColor, cover);
+	show(props, k::kCoverImage, cover);
+	show(props, k::kBlurRadius, mode == Mode::Blur);
 	show(props, "blur_radius_note", mode == Mode::Blur);
-	show(props, "mosaic_size", mode == Mode::Mosaic);
+	show(props, k::kMosaicSize, mode == Mode::Mosaic);
 	show(props, "mosaic_size_note", mode == Mode::Mosaic);
 	show(props, "feather_cover_note", cover);
 	// A cover is opaque whatever the strength.
-	show(props, "strength", !cover);
+	show(props, k::kStrength, !cover);
 	show(props, "strength_note", !cover);
 	update_warnings(props, settings);
 	return true;
@@ -134,6 +138,29 @@ void add_status(obs_properties_t *props, const BlurBoard *board)
 	}
 }
 
+// The mode, what it protects against, and cover mode's own controls.
+void add_mode_controls(obs_properties_t *props)
+{
+	obs_property_t *prop =
+	    obs_properties_add_list(props, k::kMode, module_text("Mode"), OBS_COMBO_TYPE_LIST, OBS_COMBO_FORMAT_STRING);
+	obs_property_list_add_string(prop, module_text("Mode.Blur"), v::kModeBlur);
+	obs_property_list_add_string(prop, module_text("Mode.Mosaic"), v::kModeMosaic);
+	obs_property_list_add_string(prop, module_text("Mode.Cover"), v::kModeCover);
+	obs_property_set_modified_callback(prop, mode_modified);
+	describe(prop, props, "Mode.Desc", nullptr);
+	// Plain information, not a warning: blur and mosaic do what they say.
+	add_info(props, "mode_guidance", "Mode.Guidance");
+
+	prop = obs_properties_add_color(props, k::kCoverColor, module_text("CoverColor"));
+	describe(prop, props, "CoverColor.Desc", nullptr);
+	// The formats the host's image loader reads.
+	const std::string filter =
+	    std::string(module_text("CoverImage.Files")) + " (*.png *.jpg *.jpeg *.bmp *.tga *.gif *.webp *.psd *.jxr)";
+	prop = obs_properties_add_path(props, k::kCoverImage, module_text("CoverImage"), OBS_PATH_FILE, filter.c_str(),
+				       nullptr);
+	describe(prop, props, "CoverImage.Desc", nullptr);
+}
+
 } // namespace
 
 obs_properties_t *board_get_properties(void *data)
@@ -144,64 +171,47 @@ obs_properties_t *board_get_properties(void *data)
 
 	add_info(props, "help", "BlurBoard.Help");
 
-	obs_property_t *prop =
-	    obs_properties_add_list(props, "mode", module_text("Mode"), OBS_COMBO_TYPE_LIST, OBS_COMBO_FORMAT_STRING);
-	obs_property_list_add_string(prop, module_text("Mode.Blur"), "blur");
-	obs_property_list_add_string(prop, module_text("Mode.Mosaic"), "mosaic");
-	obs_property_list_add_string(prop, module_text("Mode.Cover"), "cover");
-	obs_property_set_modified_callback(prop, mode_modified);
-	describe(prop, props, "Mode.Desc", nullptr);
-	// Plain information, not a warning: blur and mosaic do what they say.
-	add_info(props, "mode_guidance", "Mode.Guidance");
+	add_mode_controls(props);
 
-	prop = obs_properties_add_color(props, "cover_color", module_text("CoverColor"));
-	describe(prop, props, "CoverColor.Desc", nullptr);
-	// The formats the host's image loader reads.
-	const std::string filter =
-	    std::string(module_text("CoverImage.Files")) + " (*.png *.jpg *.jpeg *.bmp *.tga *.gif *.webp *.psd *.jxr)";
-	prop = obs_properties_add_path(props, "cover_image", module_text("CoverImage"), OBS_PATH_FILE, filter.c_str(),
-				       nullptr);
-	describe(prop, props, "CoverImage.Desc", nullptr);
-
-	prop = add_float(props, "blur_radius", "BlurRadius", 0.0, 200.0, 0.5, " px");
+	obs_property_t *prop = add_float(props, k::kBlurRadius, "BlurRadius", 0.0, 200.0, 0.5, " px");
 	describe(prop, props, "BlurRadius.Desc", "blur_radius_note");
 	obs_property_set_modified_callback(prop, hiding_modified);
 	add_warning(props, "blur_radius_warning", "BlurRadius.Warning");
 
-	prop = add_float(props, "mosaic_size", "MosaicSize", 2.0, 200.0, 1.0, " px");
+	prop = add_float(props, k::kMosaicSize, "MosaicSize", 2.0, 200.0, 1.0, " px");
 	describe(prop, props, "MosaicSize.Desc", "mosaic_size_note");
 	obs_property_set_modified_callback(prop, hiding_modified);
 	add_warning(props, "mosaic_size_warning", "MosaicSize.Warning");
 
-	prop =
-	    obs_properties_add_list(props, "shape", module_text("Shape"), OBS_COMBO_TYPE_LIST, OBS_COMBO_FORMAT_STRING);
-	obs_property_list_add_string(prop, module_text("Shape.Rect"), "rect");
-	obs_property_list_add_string(prop, module_text("Shape.Ellipse"), "ellipse");
+	prop = obs_properties_add_list(props, k::kShape, module_text("Shape"), OBS_COMBO_TYPE_LIST,
+				       OBS_COMBO_FORMAT_STRING);
+	obs_property_list_add_string(prop, module_text("Shape.Rect"), v::kShapeRect);
+	obs_property_list_add_string(prop, module_text("Shape.Ellipse"), v::kShapeEllipse);
 	describe(prop, props, "Shape.Desc", nullptr);
 
-	prop = add_float(props, "feather", "Feather", 0.0, 300.0, 1.0, " px");
+	prop = add_float(props, k::kFeather, "Feather", 0.0, 300.0, 1.0, " px");
 	describe(prop, props, "Feather.Desc", "feather_note");
 	add_info(props, "feather_cover_note", "Feather.CoverNote");
 
-	prop = add_float(props, "strength", "Strength", 0.0, 100.0, 1.0, " %");
+	prop = add_float(props, k::kStrength, "Strength", 0.0, 100.0, 1.0, " %");
 	describe(prop, props, "Strength.Desc", "strength_note");
 	obs_property_set_modified_callback(prop, hiding_modified);
 
-	prop = obs_properties_add_bool(props, "enabled", module_text("Enabled"));
+	prop = obs_properties_add_bool(props, k::kEnabled, module_text("Enabled"));
 	describe(prop, props, "Enabled.Desc", nullptr);
 
-	prop = add_float(props, "fade_seconds", "Fade", 0.0, 10.0, 0.05, module_text("Unit.Seconds"));
+	prop = add_float(props, k::kFadeSeconds, "Fade", 0.0, 10.0, 0.05, module_text("Unit.Seconds"));
 	describe(prop, props, "Fade.Desc", "fade_note");
 
-	prop = add_size(props, "width", "Width");
+	prop = add_size(props, k::kWidth, "Width");
 	describe(prop, props, "Size.Desc", nullptr);
-	prop = add_size(props, "height", "Height");
+	prop = add_size(props, k::kHeight, "Height");
 	describe(prop, props, "Size.Desc", "size_note");
 
-	prop = obs_properties_add_bool(props, "emergency", module_text("Emergency"));
+	prop = obs_properties_add_bool(props, k::kEmergency, module_text("Emergency"));
 	describe(prop, props, "Emergency.Desc", nullptr);
 
-	prop = add_float(props, "emergency_size", "EmergencySize", 1.0, 25.0, 0.5, " %");
+	prop = add_float(props, k::kEmergencySize, "EmergencySize", 1.0, 25.0, 0.5, " %");
 	describe(prop, props, "EmergencySize.Desc", "emergency_size_note");
 
 	return props;

@@ -5,10 +5,42 @@
 
 #include <cstdint>
 
+// The keys of a board's settings: saved in scene collections and sent by
+// remote-control programs, so they never change.
+namespace setting_keys {
+inline constexpr const char *kMode = "mode";
+inline constexpr const char *kBlurRadius = "blur_radius";
+inline constexpr const char *kMosaicSize = "mosaic_size";
+inline constexpr const char *kStrength = "strength";
+inline constexpr const char *kEnabled = "enabled";
+inline constexpr const char *kFadeSeconds = "fade_seconds";
+inline constexpr const char *kWidth = "width";
+inline constexpr const char *kHeight = "height";
+inline constexpr const char *kEmergency = "emergency";
+inline constexpr const char *kEmergencySize = "emergency_size";
+inline constexpr const char *kShape = "shape";
+inline constexpr const char *kFeather = "feather";
+// Cover mode: a colour (0xAABBGGRR, drawn opaque) and an optional image.
+inline constexpr const char *kCoverColor = "cover_color";
+inline constexpr const char *kCoverImage = "cover_image";
+// Hidden: the board redraws what lies beneath it even where it could copy
+// the canvas.
+inline constexpr const char *kForceRedraw = "force_redraw";
+} // namespace setting_keys
+
+// The choices of the list settings, saved as these texts.
+namespace setting_values {
+inline constexpr const char *kModeBlur = "blur";
+inline constexpr const char *kModeMosaic = "mosaic";
+inline constexpr const char *kModeCover = "cover";
+inline constexpr const char *kShapeRect = "rect";
+inline constexpr const char *kShapeEllipse = "ellipse";
+} // namespace setting_values
+
 // Defaults of a board's settings, shared by get_defaults and by the
 // readers below for values of the wrong type.
 namespace setting_defaults {
-constexpr const char *mode = "blur";
+constexpr const char *mode = setting_values::kModeBlur;
 constexpr double blur_radius = 20.0;
 constexpr double mosaic_size = 24.0;
 constexpr double strength = 100.0;
@@ -18,7 +50,7 @@ constexpr int64_t width = 640;
 constexpr int64_t height = 360;
 constexpr bool emergency = false;
 constexpr double emergency_size = 6.0;
-constexpr const char *shape = "rect";
+constexpr const char *shape = setting_values::kShapeRect;
 constexpr double feather = 0.0;
 constexpr int64_t cover_color = 0xFF303030; // dark grey, the host's 0xAABBGGRR
 constexpr const char *cover_image = "";

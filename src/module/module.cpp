@@ -9,6 +9,7 @@
 #include "host/locale.h"
 #include "host/log.h"
 #include "host/profiling_switch.h"
+#include "host/version.h"
 #include "panic/state.h"
 #include "panic/frontend.h"
 #include "panic/remote.h"
@@ -19,7 +20,6 @@
 namespace {
 constexpr const char *kModuleName = "MistPane";
 constexpr const char *kModuleDescription = "MistPane: camera effects for streamers (blur / mosaic board)";
-constexpr const char *kVersion = "0.2.1";
 constexpr uint32_t kApiVersion = (32u << 24) | (2u << 16) | 2u;
 
 obs_module_t *module_handle = nullptr;
@@ -77,7 +77,7 @@ MODULE_EXPORT bool obs_module_load(void)
 	panic_start(module_handle);
 	panic_frontend_start();
 
-	log_message(LOG_INFO, "plugin loaded successfully (version %s)", kVersion);
+	log_message(LOG_INFO, "plugin loaded successfully (version %s)", kPluginVersion);
 	return true;
 }
 

@@ -56,7 +56,7 @@ void board_video_tick(void *data, float seconds)
 	auto *board = static_cast<BlurBoard *>(data);
 	// The panic cover has no place to look up and no fade: it never asks
 	// the registry, so other boards see it nowhere.
-	if (board && board->canvas_cover.load())
+	if (board && board->panic_cover.load())
 		return;
 	board_tick(board, seconds);
 }
@@ -66,27 +66,23 @@ void board_video_render(void *data, gs_effect_t *)
 	board_draw(static_cast<BlurBoard *>(data));
 }
 
-obs_source_info make_source_info()
-{
-	obs_source_info info = {};
-	info.id = kBoardTypeId;
-	info.type = OBS_SOURCE_TYPE_INPUT;
-	info.output_flags = OBS_SOURCE_VIDEO | OBS_SOURCE_CUSTOM_DRAW | OBS_SOURCE_SRGB;
-	info.get_name = board_get_name;
-	info.create = board_source_create;
-	info.destroy = board_source_destroy;
-	info.get_width = board_get_width;
-	info.get_height = board_get_height;
-	info.get_defaults = board_get_defaults;
-	info.get_properties = board_get_properties;
-	info.update = board_update;
-	info.video_tick = board_video_tick;
-	info.video_render = board_video_render;
-	info.video_get_color_space = board_get_color_space;
-	return info;
-}
-
-const obs_source_info source_info = make_source_info();
+// In the order of the struct's fields, as designated initializers need.
+const obs_source_info source_info = {
+    .id = kBoardTypeId,
+    .type = OBS_SOURCE_TYPE_INPUT,
+    .output_flags = OBS_SOURCE_VIDEO | OBS_SOURCE_CUSTOM_DRAW | OBS_SOURCE_SRGB,
+    .get_name = board_get_name,
+    .create = board_source_create,
+    .destroy = board_source_destroy,
+    .get_width = board_get_width,
+    .get_height = board_get_height,
+    .get_defaults = board_get_defaults,
+    .get_properties = board_get_properties,
+    .update = board_update,
+    .video_tick = board_video_tick,
+    .video_render = board_video_render,
+    .video_get_color_space = board_get_color_space,
+};
 
 } // namespace
 

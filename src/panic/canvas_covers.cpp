@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "board/blur_board.h"
+#include "board/settings.h"
 #include "host/canvases.h"
 #include "host/host_refs.h"
 #include "host/log.h"
@@ -62,7 +63,7 @@ SourceRef make_cover_board(obs_canvas_t *canvas)
 	panic_board_settings(settings, look, ovi.base_width, ovi.base_height);
 	SourceRef board(refs::create_private_source(kBoardTypeId, "MistPane panic cover", settings));
 	if (auto *record = board ? static_cast<BlurBoard *>(obs_obj_get_data(board)) : nullptr)
-		record->canvas_cover.store(true);
+		record->panic_cover.store(true);
 	return board;
 }
 

@@ -41,33 +41,33 @@ void update(void *, obs_data_t *settings)
 void get_defaults(obs_data_t *settings)
 {
 	const PanicLook look;
-	obs_data_set_default_string(settings, panic_keys::style, panic_style_name(look.style));
-	obs_data_set_default_int(settings, panic_keys::cover_color, look.cover_color);
-	obs_data_set_default_string(settings, panic_keys::cover_image, "");
+	obs_data_set_default_string(settings, panic_keys::kStyle, panic_style_name(look.style));
+	obs_data_set_default_int(settings, panic_keys::kCoverColor, look.cover_color);
+	obs_data_set_default_string(settings, panic_keys::kCoverImage, "");
 }
 
 bool style_modified(obs_properties_t *props, obs_property_t *, obs_data_t *settings)
 {
 	PanicStyle style = PanicStyle::Cover;
-	panic_style_from_name(obs_data_get_string(settings, panic_keys::style), style);
+	panic_style_from_name(obs_data_get_string(settings, panic_keys::kStyle), style);
 	const bool cover = style == PanicStyle::Cover;
-	obs_property_set_visible(obs_properties_get(props, panic_keys::cover_color), cover);
-	obs_property_set_visible(obs_properties_get(props, panic_keys::cover_image), cover);
+	obs_property_set_visible(obs_properties_get(props, panic_keys::kCoverColor), cover);
+	obs_property_set_visible(obs_properties_get(props, panic_keys::kCoverImage), cover);
 	return true;
 }
 
 obs_properties_t *get_properties(void *)
 {
 	obs_properties_t *props = obs_properties_create();
-	obs_property_t *style = obs_properties_add_list(props, panic_keys::style, module_text("PanicCover.Style"),
+	obs_property_t *style = obs_properties_add_list(props, panic_keys::kStyle, module_text("PanicCover.Style"),
 							OBS_COMBO_TYPE_LIST, OBS_COMBO_FORMAT_STRING);
-	obs_property_list_add_string(style, module_text("PanicCover.Style.Cover"), "cover");
-	obs_property_list_add_string(style, module_text("PanicCover.Style.Mosaic"), "mosaic");
+	obs_property_list_add_string(style, module_text("PanicCover.Style.Cover"), panic_values::kStyleCover);
+	obs_property_list_add_string(style, module_text("PanicCover.Style.Mosaic"), panic_values::kStyleMosaic);
 	obs_property_set_long_description(style, module_text("PanicCover.Style.Desc"));
 	obs_property_set_modified_callback(style, style_modified);
-	obs_properties_add_color(props, panic_keys::cover_color, module_text("CoverColor"));
+	obs_properties_add_color(props, panic_keys::kCoverColor, module_text("CoverColor"));
 	const std::string filter = std::string(module_text("CoverImage.Files")) + kImageFilter;
-	obs_property_t *image = obs_properties_add_path(props, panic_keys::cover_image, module_text("CoverImage"),
+	obs_property_t *image = obs_properties_add_path(props, panic_keys::kCoverImage, module_text("CoverImage"),
 							OBS_PATH_FILE, filter.c_str(), nullptr);
 	obs_property_set_long_description(image, module_text("PanicCover.Image.Desc"));
 	obs_properties_add_text(props, "note", module_text("PanicCover.Style.Desc"), OBS_TEXT_INFO);

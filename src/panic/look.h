@@ -21,12 +21,19 @@ struct PanicLook {
 	bool operator==(const PanicLook &) const = default;
 };
 
-// Keys of the look, in the state file and in the cover settings' source.
+// Keys of the look, in the state file and in the cover settings' source:
+// the colour and image as a cover-mode board names them.
 namespace panic_keys {
-inline constexpr const char *style = "style";
-inline constexpr const char *cover_color = "cover_color";
-inline constexpr const char *cover_image = "cover_image";
+inline constexpr const char *kStyle = "style";
+inline constexpr const char *kCoverColor = setting_keys::kCoverColor;
+inline constexpr const char *kCoverImage = setting_keys::kCoverImage;
 } // namespace panic_keys
+
+// The style's names, in the state file and in obs-websocket's requests.
+namespace panic_values {
+inline constexpr const char *kStyleCover = "cover";
+inline constexpr const char *kStyleMosaic = "mosaic";
+} // namespace panic_values
 
 const char *panic_style_name(PanicStyle style);
 // False for anything but "cover" and "mosaic".

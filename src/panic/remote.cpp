@@ -17,7 +17,7 @@ std::atomic<obs_websocket_vendor> vendor{nullptr};
 void answer_state(obs_data_t *response, bool on, PanicStyle style)
 {
 	obs_data_set_bool(response, "on", on);
-	obs_data_set_string(response, "style", panic_style_name(style));
+	obs_data_set_string(response, panic_keys::kStyle, panic_style_name(style));
 }
 
 void get_panic(obs_data_t *, obs_data_t *response, void *)
@@ -35,7 +35,7 @@ struct SetRequest {
 bool read_request(obs_data_t *request, SetRequest &out)
 {
 	obs_data_item_t *on = request ? obs_data_item_byname(request, "on") : nullptr;
-	obs_data_item_t *style = request ? obs_data_item_byname(request, "style") : nullptr;
+	obs_data_item_t *style = request ? obs_data_item_byname(request, panic_keys::kStyle) : nullptr;
 	bool valid = true;
 	if (on) {
 		valid = obs_data_item_gettype(on) == OBS_DATA_BOOLEAN;

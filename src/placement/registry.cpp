@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "placement/registry.h"
 
+#include <algorithm>
 #include <cstring>
 #include <unordered_set>
 #include <utility>
@@ -109,52 +110,60 @@ bool visit_root_scene(void *param, obs_source_t *scene_source)
 	return true;
 }
 
-void scan_placements(const char *type_id, Entries &output, HostWatch &watch)
+// Each canvas, scene and group is watched before it is walked, so that a
+// change after its walk is reported.
+void walk_canvases(PlacementScan &scan, HostWatch &watch)
 {
-	// Each canvas, scene and group is watched before it is walked, so that
-	// a change after its walk is reported.
-	watch.begin_scan();
-	PlacementScan scan;
-	scan.type_id = type_id;
-	scan.output = &output;
-
 	// The main canvas may be met again in the enumeration; each entry holds
 	// a reference of its own, but a canvas is walked once.
 	std::vector<CanvasRef> canvases = all_canvases();
 	std::vector<obs_canvas_t *> walked;
 	walked.reserve(canvases.size());
 	for (CanvasRef &canvas : canvases) {
-		bool seen = false;
-		for (obs_canvas_t *done : walked)
-			seen = seen || done == canvas;
-		if (!seen) {
-			walked.push_back(canvas);
-			watch.watch_canvas(canvas);
-			obs_canvas_enum_scenes(canvas, visit_root_scene, &scan);
+		obs_canvas_t *raw = canvas;
+		if (std::find(walked.begin(), walked.end(), raw) == walked.end()) {
+			walked.push_back(raw);
+			watch.watch_canvas(raw);
+			obs_canvas_enum_scenes(raw, visit_root_scene, &scan);
 		}
 		canvas = nullptr;
 	}
+}
 
+void walk_pending_scene(PlacementScan &scan, HostWatch &watch)
+{
+	obs_scene_t *scene = scan.pending_scenes.back();
+	scan.pending_scenes.pop_back();
+	scan.current_scene = scene;
+	scan.current_group = nullptr;
+	watch.watch_scene(obs_scene_get_source(scene));
+	obs_scene_enum_items(scene, scene_item_step, &scan);
+}
+
+void walk_pending_group(PlacementScan &scan, HostWatch &watch)
+{
+	PendingGroup pending = std::move(scan.pending_groups.back());
+	scan.pending_groups.pop_back();
+	scan.current_scene = pending.scene;
+	scan.current_group = pending.group;
+	watch.watch_scene(obs_sceneitem_get_source(pending.group));
+	obs_sceneitem_group_enum_items(pending.group, group_item_step, &scan);
+	// pending releases the item, then the scene.
+}
+
+void scan_placements(const char *type_id, Entries &output, HostWatch &watch)
+{
+	watch.begin_scan();
+	PlacementScan scan;
+	scan.type_id = type_id;
+	scan.output = &output;
+	walk_canvases(scan, watch);
 	while (!scan.pending_scenes.empty() || !scan.pending_groups.empty()) {
-		while (!scan.pending_scenes.empty()) {
-			obs_scene_t *scene = scan.pending_scenes.back();
-			scan.pending_scenes.pop_back();
-			scan.current_scene = scene;
-			scan.current_group = nullptr;
-			watch.watch_scene(obs_scene_get_source(scene));
-			obs_scene_enum_items(scene, scene_item_step, &scan);
-		}
-		while (!scan.pending_groups.empty()) {
-			PendingGroup pending = std::move(scan.pending_groups.back());
-			scan.pending_groups.pop_back();
-			scan.current_scene = pending.scene;
-			scan.current_group = pending.group;
-			watch.watch_scene(obs_sceneitem_get_source(pending.group));
-			obs_sceneitem_group_enum_items(pending.group, group_item_step, &scan);
-			// pending releases the item, then the scene.
-		}
+		while (!scan.pending_scenes.empty())
+			walk_pending_scene(scan, watch);
+		while (!scan.pending_groups.empty())
+			walk_pending_group(scan, watch);
 	}
-
 	scan.current_scene = nullptr;
 	scan.current_group = nullptr;
 	watch.end_scan();

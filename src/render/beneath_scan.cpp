@@ -11,13 +11,21 @@ bool crop_set(const obs_sceneitem_crop &crop)
 	return crop.left != 0 || crop.top != 0 || crop.right != 0 || crop.bottom != 0;
 }
 
-// The host draws such an item into a texture of the item's own (cropped)
-// size, which clips anything drawn beyond it.
+// The host draws an item with a crop, a scale filter or a blending other
+// than the plain one into a texture of the item's own (cropped) size first,
+// which clips anything drawn beyond it. (A nested scene too, which neither
+// a board nor a group is.)
+bool drawn_through_texture(const obs_sceneitem_crop &effective_crop, obs_scale_type filter, obs_blending_type mode,
+			   obs_blending_method method)
+{
+	return crop_set(effective_crop) || filter != OBS_SCALE_DISABLE || mode != OBS_BLEND_NORMAL ||
+	       method == OBS_BLEND_METHOD_SRGB_OFF;
+}
+
 bool drawn_through_texture(obs_sceneitem_t *item, const obs_sceneitem_crop &effective_crop)
 {
-	return crop_set(effective_crop) || obs_sceneitem_get_scale_filter(item) != OBS_SCALE_DISABLE ||
-	       obs_sceneitem_get_blending_mode(item) != OBS_BLEND_NORMAL ||
-	       obs_sceneitem_get_blending_method(item) == OBS_BLEND_METHOD_SRGB_OFF;
+	return drawn_through_texture(effective_crop, obs_sceneitem_get_scale_filter(item),
+				     obs_sceneitem_get_blending_mode(item), obs_sceneitem_get_blending_method(item));
 }
 
 void store_board(BeneathScan &scan, obs_sceneitem_t *item)
@@ -150,9 +158,8 @@ bool prepare_beneath_item(obs_sceneitem_t *item, const matrix4 *parent, BeneathI
 	record.blending_method = obs_sceneitem_get_blending_method(item);
 
 	const bool nested_scene = obs_source_get_type(source) == OBS_SOURCE_TYPE_SCENE && !obs_sceneitem_is_group(item);
-	record.via_texture = crop_set(record.crop) || record.scale_filter != OBS_SCALE_DISABLE ||
-			     record.blending_method == OBS_BLEND_METHOD_SRGB_OFF ||
-			     record.blending_mode != OBS_BLEND_NORMAL || nested_scene;
+	record.via_texture = nested_scene || drawn_through_texture(record.crop, record.scale_filter,
+								   record.blending_mode, record.blending_method);
 	return true;
 }
 

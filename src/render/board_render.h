@@ -6,7 +6,7 @@
 
 #include "board/cover_image.h"
 
-#include "render/cover.h"
+#include "render/failure_cover.h"
 #include "render/final_pass.h"
 #include "render/texture_pool.h"
 
@@ -16,13 +16,13 @@
 struct BoardRender {
 	bool busy = false; // a draw of this board is under way (a board beneath itself)
 	bool redraw_logged = false;
-	bool cover_clip_warned = false;
-	uint32_t cover_logged = 0; // CoverCause bits already logged
+	bool emergency_clip_warned = false;
+	uint32_t failure_logged = 0; // FailureCause bits already logged
 	uint64_t cached_frame_time = 0;
 	bool cache_valid = false;
 	bool cached_ok = false;
-	bool cached_failed = false; // the cached capture failed: cover instead
-	CoverCause cached_cause = CoverCause::Passes;
+	bool cached_failed = false; // the cached capture failed: the failure cover instead
+	FailureCause cached_cause = FailureCause::Passes;
 	FinalPassParams cached_params;
 	std::shared_ptr<const CoverImage> cached_cover_image; // cached_params.image of a cover
 	TexturePool pool;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include "board/blur_board.h"
 #include "render/board_render.h"
@@ -31,27 +32,6 @@ gs_color_format chain_format_for(gs_color_space space)
 	default:
 		return GS_RGBA;
 	}
-}
-
-bool visible_bounding_box(const matrix4 &m, const obs_sceneitem_crop &crop, uint32_t bw, uint32_t bh, CanvasBox &box)
-{
-	const float left = (float)crop.left, top = (float)crop.top;
-	const float right = (float)bw - (float)crop.right, bottom = (float)bh - (float)crop.bottom;
-	if (!(right > left) || !(bottom > top))
-		return false;
-	const float corners[4][2] = {{left, top}, {right, top}, {left, bottom}, {right, bottom}};
-	for (int i = 0; i < 4; ++i) {
-		const vec3 out = map_local_point(m, corners[i][0], corners[i][1]);
-		if (i == 0) {
-			box = {out.x, out.y, out.x, out.y};
-			continue;
-		}
-		box.x0 = std::min(box.x0, out.x);
-		box.y0 = std::min(box.y0, out.y);
-		box.x1 = std::max(box.x1, out.x);
-		box.y1 = std::max(box.y1, out.y);
-	}
-	return true;
 }
 
 namespace {
@@ -118,17 +98,17 @@ void log_redraw_once(BlurBoard *board, const TargetView &view, uint32_t W, uint3
 		    board_transform.x.x, board_transform.x.y);
 }
 
-// Once per board and time the cover is switched on over such an item: the
-// streamer believes the whole canvas is hidden, and it is not.
-void warn_clipped_cover(BlurBoard *board, bool emergency, bool clipped)
+// Once per board and time the emergency cover is switched on over such an
+// item: the streamer believes the whole canvas is hidden, and it is not.
+void warn_clipped_emergency(BlurBoard *board, bool emergency, bool clipped)
 {
 	if (!emergency) {
-		board->render->cover_clip_warned = false;
+		board->render->emergency_clip_warned = false;
 		return;
 	}
-	if (!clipped || board->render->cover_clip_warned)
+	if (!clipped || board->render->emergency_clip_warned)
 		return;
-	board->render->cover_clip_warned = true;
+	board->render->emergency_clip_warned = true;
 	const char *name = obs_source_get_name(board->source);
 	log_message(LOG_WARNING,
 		    "board '%s': the emergency cover only covers the board's own area because its scene item is "
@@ -137,12 +117,12 @@ void warn_clipped_cover(BlurBoard *board, bool emergency, bool clipped)
 		    name ? name : "");
 }
 
-CaptureResult failed(CoverCause cause)
+CaptureResult failed(FailureCause cause)
 {
 	return {CaptureOutcome::Failed, cause};
 }
 
-constexpr CaptureResult kNothing{CaptureOutcome::Nothing, CoverCause::Passes};
+constexpr CaptureResult kNothing{CaptureOutcome::Nothing, FailureCause::Passes};
 
 } // namespace
 
@@ -181,127 +161,151 @@ bool live_canvas_view(const TargetView &view, gs_color_format chain_format, uint
 	return whole_target_in_chain_format(view, chain_format);
 }
 
-CaptureResult capture_and_chain(BlurBoard *board, const DrawSnapshot &snap, const TargetView &view, bool placed,
-				bool on_canvas, FinalPassParams &params)
-{
-	const gs_color_space space = gs_get_color_space();
-	const gs_color_format chain_format = chain_format_for(space);
-	TexturePool &pool = board->render->pool;
-	if (chain_format != pool.chain_format) {
-		destroy_slots(pool, kSlotCapture, kSlotMosaic);
-		pool.chain_format = chain_format;
-	}
+namespace {
 
-	BeneathScan scan;
-	ScanGuard guard{scan};
-	uint32_t W = 0, H = 0;
-	matrix4 board_transform;
-	obs_sceneitem_crop crop{};
-	bool copy = true;
+// One call's fixed inputs, shared by its steps.
+struct CaptureCall {
+	BlurBoard *board;
+	const DrawSnapshot &snap;
+	const TargetView &view;
+	bool placed;
+	bool on_canvas;
+	gs_color_space space;
+	gs_color_format chain_format;
+	// Read once for the whole call.
+	uint32_t board_width = board->width.load();
+	uint32_t board_height = board->height.load();
+};
+
+// A colour space of another format needs textures of that format.
+void match_pool_format(TexturePool &pool, gs_color_format chain_format)
+{
+	if (chain_format == pool.chain_format)
+		return;
+	destroy_slots(pool, kSlotCapture, kSlotMosaic);
+	pool.chain_format = chain_format;
+}
+
+// Where the board sits and whether the chain reads the target in place
+// ("copy") or redraws the items beneath (listed in scan). Empty when it can
+// go on, else the call's result.
+std::optional<CaptureResult> locate_board(const CaptureCall &call, BeneathScan &scan, BoardOnCanvas &where, bool &copy)
+{
+	const DrawSnapshot &snap = call.snap;
+	const TargetView &view = call.view;
 	// The program draws the board straight onto the canvas (an item that
 	// needs a texture of its own is drawn elsewhere): there the world
 	// matrix is where this very item sits, in whichever scene, public or
 	// private, that the scan may not know of.
-	if (on_canvas && (!snap.force_redraw || !placed)) {
-		W = view.width;
-		H = view.height;
-		board_transform = view.world;
-	} else {
-		if (!snap.scene || (snap.in_group && !snap.group) || !obs_scene_from_source(snap.scene))
-			return failed(CoverCause::SceneGone);
-		scan.board_source = board->source;
-		scan.group_source = snap.group;
-		scan_beneath(snap.scene, scan);
-		if (!scan.found)
-			return failed(CoverCause::ItemNotFound);
-		W = obs_source_get_width(snap.scene);
-		H = obs_source_get_height(snap.scene);
-		if (W == 0 || H == 0)
-			return kNothing;
-		board_transform = scan.board_transform;
-		crop = scan.board_crop;
-		copy = !snap.force_redraw && target_shows_canvas(view, W, H, chain_format, board_transform);
-		if (!copy && view.has_target && !snap.force_redraw)
-			log_redraw_once(board, view, W, H, chain_format, board_transform);
+	copy = true;
+	if (call.on_canvas && (!snap.force_redraw || !call.placed)) {
+		where = {view.width, view.height, view.world, {}};
+		return std::nullopt;
 	}
-
-	// Where the board lies on the canvas.
-	const uint32_t bw = board->width.load();
-	const uint32_t bh = board->height.load();
-	const matrix4 M = board_to_canvas(board_transform, crop);
-	const bool emergency = snap.emergency;
-	warn_clipped_cover(board, emergency, scan.board_clipped);
-	const bool mosaic = snap.is_mosaic || emergency;
-	const float level = emergency ? 1.0f : snap.fade_level;
-	CanvasBox box;
-	if (emergency) {
-		box = {0.0f, 0.0f, (float)W, (float)H};
-		// Known before any pass, so that a failure covers the canvas too.
-		place_canvas_cover(W, H, M, !placed, params);
-	} else if (!visible_bounding_box(M, crop, bw, bh, box)) {
+	if (!snap.scene || (snap.in_group && !snap.group) || !obs_scene_from_source(snap.scene))
+		return failed(FailureCause::SceneGone);
+	scan.board_source = call.board->source;
+	scan.group_source = snap.group;
+	scan_beneath(snap.scene, scan);
+	if (!scan.found)
+		return failed(FailureCause::ItemNotFound);
+	where = {obs_source_get_width(snap.scene), obs_source_get_height(snap.scene), scan.board_transform,
+		 scan.board_crop};
+	if (where.canvas_width == 0 || where.canvas_height == 0)
 		return kNothing;
-	}
-	for (float v : {box.x0, box.y0, box.x1, box.y1})
-		if (!std::isfinite(v))
-			return failed(CoverCause::BadPosition);
+	copy = !snap.force_redraw &&
+	       target_shows_canvas(view, where.canvas_width, where.canvas_height, call.chain_format, where.transform);
+	if (!copy && view.has_target && !snap.force_redraw)
+		log_redraw_once(call.board, view, where.canvas_width, where.canvas_height, call.chain_format,
+				where.transform);
+	return std::nullopt;
+}
 
-	// How far the passes read, then the 64-aligned region that holds it.
-	const Reach reach = mosaic ? mosaic_reach(box.x0, box.y0, box.x1, box.y1, emergency, snap.mosaic_size,
-						  snap.emergency_size, level, W, H)
-				   : blur_reach(box.x0, box.y0, box.x1, box.y1, snap.blur_radius, level);
-	CaptureRegion region;
-	if (!snap_capture_region(reach, box.x0, box.y0, box.x1, box.y1, W, H, region))
-		return kNothing;
+// Draws the items beneath the board again into slot 0, over the region.
+bool redraw_beneath(const CaptureCall &call, const BeneathScan &scan, const CaptureRegion &region)
+{
+	gs_texrender_t *capture = ensure_slot(call.board->render->pool, kSlotCapture, call.chain_format);
+	if (!capture)
+		return false;
+	gs_texrender_reset(capture);
+	if (!gs_texrender_begin_with_color_space(capture, (uint32_t)region.width, (uint32_t)region.height, call.space))
+		return false;
+	vec4 clear_color;
+	vec4_zero(&clear_color);
+	gs_clear(GS_CLEAR_COLOR, &clear_color, 0.0f, 0);
+	gs_ortho((float)region.x0, (float)(region.x0 + region.width), (float)region.y0,
+		 (float)(region.y0 + region.height), -100.0f, 100.0f);
+	gs_blend_state_push();
+	gs_reset_blend_state();
+	for (const BeneathItem &item : scan.items)
+		draw_beneath_item(call.board, item);
+	gs_blend_state_pop();
+	gs_texrender_end(capture);
+	return true;
+}
 
-	if (!copy) {
-		gs_texrender_t *capture = ensure_slot(pool, kSlotCapture, chain_format);
-		if (!capture)
-			return failed(CoverCause::CaptureTexture);
-		gs_texrender_reset(capture);
-		if (!gs_texrender_begin_with_color_space(capture, (uint32_t)region.width, (uint32_t)region.height,
-							 space))
-			return failed(CoverCause::CaptureTexture);
-		vec4 clear_color;
-		vec4_zero(&clear_color);
-		gs_clear(GS_CLEAR_COLOR, &clear_color, 0.0f, 0);
-		gs_ortho((float)region.x0, (float)(region.x0 + region.width), (float)region.y0,
-			 (float)(region.y0 + region.height), -100.0f, 100.0f);
-		gs_blend_state_push();
-		gs_reset_blend_state();
-		for (const BeneathItem &item : scan.items)
-			draw_beneath_item(board, item);
-		gs_blend_state_pop();
-		gs_texrender_end(capture);
-	}
-	board->capture_method.exchange(copy ? CaptureMethod::Copy : CaptureMethod::Redraw);
-
+ChainInput chain_input(const CaptureCall &call, const BoardOnCanvas &where, const CapturePlan &plan, bool copy)
+{
 	ChainInput input;
-	input.snapshot = &snap;
-	input.canvas_width = W;
-	input.canvas_height = H;
-	input.board_width = bw;
-	input.board_height = bh;
-	input.crop = crop;
-	input.board_to_canvas = M;
-	input.bx0 = box.x0;
-	input.by0 = box.y0;
-	input.bx1 = box.x1;
-	input.by1 = box.y1;
-	input.mosaic = mosaic;
-	input.emergency = emergency;
-	input.cover_replaces_world = !placed;
-	input.levels = reach.levels;
-	input.sigma = reach.sigma;
-	input.cell = reach.cell;
-	input.region = region;
-	input.chain_format = chain_format;
-	input.space = space;
-	input.pool = &pool;
+	input.snapshot = &call.snap;
+	input.canvas_width = where.canvas_width;
+	input.canvas_height = where.canvas_height;
+	input.board_width = call.board_width;
+	input.board_height = call.board_height;
+	input.crop = where.crop;
+	input.board_to_canvas = plan.board_to_canvas;
+	input.bx0 = plan.box.x0;
+	input.by0 = plan.box.y0;
+	input.bx1 = plan.box.x1;
+	input.by1 = plan.box.y1;
+	input.mosaic = plan.mosaic;
+	input.emergency = call.snap.emergency;
+	input.emergency_replaces_world = !call.placed;
+	input.levels = plan.reach.levels;
+	input.sigma = plan.reach.sigma;
+	input.cell = plan.reach.cell;
+	input.region = plan.region;
+	input.chain_format = call.chain_format;
+	input.space = call.space;
+	input.pool = &call.board->render->pool;
 	// Copying reads the target in place: a GPU copy out of it would wait
 	// until everything drawn so far has been rasterized.
-	input.target = copy ? view.target : nullptr;
+	input.target = copy ? call.view.target : nullptr;
+	return input;
+}
+
+} // namespace
+
+CaptureResult capture_and_chain(BlurBoard *board, const DrawSnapshot &snap, const TargetView &view, bool placed,
+				bool on_canvas, FinalPassParams &params)
+{
+	const gs_color_space space = gs_get_color_space();
+	const CaptureCall call{board, snap, view, placed, on_canvas, space, chain_format_for(space)};
+	match_pool_format(board->render->pool, call.chain_format);
+
+	BeneathScan scan;
+	ScanGuard guard{scan};
+	BoardOnCanvas where;
+	bool copy = true;
+	if (const std::optional<CaptureResult> early = locate_board(call, scan, where, copy))
+		return *early;
+	warn_clipped_emergency(board, snap.emergency, scan.board_clipped);
+
+	const CapturePlan plan = plan_capture(snap, where, call.board_width, call.board_height);
+	// Known before any pass, so that a failure covers the canvas too.
+	if (snap.emergency)
+		place_emergency_cover(where.canvas_width, where.canvas_height, plan.board_to_canvas, !placed, params);
+	if (plan.status == CapturePlanStatus::Nothing)
+		return kNothing;
+	if (plan.status == CapturePlanStatus::BadPosition)
+		return failed(FailureCause::BadPosition);
+
+	if (!copy && !redraw_beneath(call, scan, plan.region))
+		return failed(FailureCause::CaptureTexture);
+	board->capture_method.exchange(copy ? CaptureMethod::Copy : CaptureMethod::Redraw);
+
 	bool region_texture_failed = false;
-	if (!run_chain(input, params, &region_texture_failed))
-		return failed(region_texture_failed ? CoverCause::CaptureTexture : CoverCause::Passes);
-	return {CaptureOutcome::Drawn, CoverCause::Passes};
+	if (!run_chain(chain_input(call, where, plan, copy), params, &region_texture_failed))
+		return failed(region_texture_failed ? FailureCause::CaptureTexture : FailureCause::Passes);
+	return {CaptureOutcome::Drawn, FailureCause::Passes};
 }

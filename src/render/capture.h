@@ -6,7 +6,8 @@
 
 #include <cstdint>
 
-#include "render/cover.h"
+#include "render/capture_plan.h"
+#include "render/failure_cover.h"
 #include "render/item_geometry.h"
 
 struct BlurBoard;
@@ -15,15 +16,6 @@ struct FinalPassParams;
 
 // Texture format of the chain for the colour space being drawn.
 gs_color_format chain_format_for(gs_color_space space);
-
-struct CanvasBox {
-	float x0 = 0, y0 = 0, x1 = 0, y1 = 0;
-};
-
-// Canvas bounding box of the part of a bw x bh board that survives the
-// crop; false when the crop leaves nothing.
-bool visible_bounding_box(const matrix4 &board_to_canvas, const obs_sceneitem_crop &crop, uint32_t bw, uint32_t bh,
-			  CanvasBox &box);
 
 // What the current render target shows, for the choice of copy or redraw.
 struct TargetView {
@@ -66,12 +58,12 @@ bool target_shows_canvas(const TargetView &view, uint32_t canvas_width, uint32_t
 enum class CaptureOutcome {
 	Drawn, // params hold a composite
 	Nothing, // nothing to hide: too weak, cropped away or off the canvas
-	Failed, // should hide and cannot: cover instead
+	Failed, // should hide and cannot: the failure cover instead
 };
 
 struct CaptureResult {
 	CaptureOutcome outcome = CaptureOutcome::Nothing;
-	CoverCause cause = CoverCause::Passes;
+	FailureCause cause = FailureCause::Passes;
 };
 
 // First half of the per-frame work: find the board's place, capture the

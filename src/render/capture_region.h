@@ -16,7 +16,7 @@ struct CaptureRegion {
 // box on the canvas. Pure arithmetic, shared by the capture and the tests.
 struct Reach {
 	bool ok = false; // false: nothing to draw this frame
-	int levels = 0; // L
+	int levels = 0; // halvings before the passes, 0 to 6
 	float sigma = 0.0f; // the blur, or the mosaic's low-pass
 	float cell = 0.0f;
 	float rx0 = 0, ry0 = 0, rx1 = 0, ry1 = 0; // region before clamping

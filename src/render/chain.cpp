@@ -27,8 +27,8 @@ void mosaic_texture_size(gs_texture_t *texture, uint32_t nx, uint32_t ny, uint32
 	height = size(ny);
 }
 
-void place_canvas_cover(uint32_t canvas_width, uint32_t canvas_height, const matrix4 &board_to_canvas,
-			bool replaces_world, FinalPassParams &params)
+void place_emergency_cover(uint32_t canvas_width, uint32_t canvas_height, const matrix4 &board_to_canvas,
+			   bool replaces_world, FinalPassParams &params)
 {
 	const float W = (float)canvas_width, H = (float)canvas_height;
 	// Pushed in front of the host's transform for the board's item, the
@@ -84,8 +84,8 @@ void place_shape(const obs_sceneitem_crop &crop, uint32_t board_width, uint32_t 
 bool place_composite(const ChainInput &input, FinalPassParams &params)
 {
 	if (input.emergency) {
-		place_canvas_cover(input.canvas_width, input.canvas_height, input.board_to_canvas,
-				   input.cover_replaces_world, params);
+		place_emergency_cover(input.canvas_width, input.canvas_height, input.board_to_canvas,
+				      input.emergency_replaces_world, params);
 		return true;
 	}
 	place_board_quad(input.board_to_canvas, input.board_width, input.board_height, params);
@@ -97,39 +97,42 @@ bool place_composite(const ChainInput &input, FinalPassParams &params)
 
 namespace {
 
-struct Source {
+// A texture of the chain (the capture or a pass's output) and where its
+// texels lie on the canvas.
+struct PassTexture {
 	gs_texture_t *texture = nullptr;
 	LevelGeometry geometry;
 };
 
-// Reads of the source stay inside the canvas part of the region, half a
-// source texel in, so bilinear reads never pull in texels beyond it.
-void set_source(const Source &src, const CaptureRegion &region)
+// Makes the texture the one a pass reads. Reads stay inside the canvas part
+// of the region, half a texel in, so bilinear reads never pull in texels
+// beyond it.
+void set_pass_input(const PassTexture &input, const CaptureRegion &region)
 {
-	const LevelGeometry &g = src.geometry;
+	const LevelGeometry &g = input.geometry;
 	const float span_x = g.texel * (float)g.width, span_y = g.texel * (float)g.height;
 	vec2 lo, hi;
 	vec2_set(&lo, (region.valid_x0 - g.ox + 0.5f * g.texel) / span_x,
 		 (region.valid_y0 - g.oy + 0.5f * g.texel) / span_y);
 	vec2_set(&hi, (region.valid_x1 - g.ox - 0.5f * g.texel) / span_x,
 		 (region.valid_y1 - g.oy - 0.5f * g.texel) / span_y);
-	gs_effect_set_texture_srgb(board_effect.image, src.texture);
+	gs_effect_set_texture_srgb(board_effect.image, input.texture);
 	gs_effect_set_vec2(board_effect.uv_min, &lo);
 	gs_effect_set_vec2(board_effect.uv_max, &hi);
 }
 
 // One pass of the chain drawn over only the texels that later passes read:
 // the quad covers rect of the target level, and its uv is mapped to where
-// those texels lie in the source texture.
-bool draw_pass(gs_texrender_t *render, const LevelGeometry &dst, const TexelRect &rect, const Source &src,
+// those texels lie in the input texture.
+bool draw_pass(gs_texrender_t *render, const LevelGeometry &dst, const TexelRect &rect, const PassTexture &input,
 	       const CaptureRegion &region, const char *technique, gs_color_space space)
 {
-	if (!render || !src.texture || rect.empty())
+	if (!render || !input.texture || rect.empty())
 		return false;
 	if (!begin_pass(render, dst.width, dst.height, space))
 		return false;
-	set_source(src, region);
-	const LevelGeometry &g = src.geometry;
+	set_pass_input(input, region);
+	const LevelGeometry &g = input.geometry;
 	const float span_x = g.texel * (float)g.width, span_y = g.texel * (float)g.height;
 	const float qw = (float)(rect.x1 - rect.x0), qh = (float)(rect.y1 - rect.y0);
 	vec2 origin, du, dv;
@@ -153,36 +156,37 @@ bool draw_pass(gs_texrender_t *render, const LevelGeometry &dst, const TexelRect
 struct PassRun {
 	const ChainInput &in;
 	const ChainPlan &plan;
-	Source current;
+	PassTexture current; // the last pass's output, which the next one reads
 	bool first_failed = false; // no pass has yet drawn into a texture of its own
 };
 
-// Draws one pass into a slot and makes its output the current source.
-bool step(PassRun &run, int slot, gs_color_format format, int level, const TexelRect &rect, const char *technique)
+// Draws one pass into a slot and makes its output the current texture.
+bool draw_into_slot(PassRun &run, int slot, gs_color_format format, int level, const TexelRect &rect,
+		    const char *technique)
 {
 	gs_texrender_t *render = ensure_slot(*run.in.pool, slot, format);
 	const LevelGeometry dst = level_geometry(run.in.region, level);
 	if (!draw_pass(render, dst, rect, run.current, run.in.region, technique, run.in.space))
 		return false;
 	run.first_failed = false;
-	run.current = Source{gs_texrender_get_texture(render), dst};
+	run.current = PassTexture{gs_texrender_get_texture(render), dst};
 	return run.current.texture != nullptr;
 }
 
 // Level 0: the render target itself when copying, else the redrawn capture
 // in slot 0.
-Source level_zero(const ChainInput &in)
+PassTexture level_zero(const ChainInput &in)
 {
-	Source src;
+	PassTexture level;
 	if (in.target) {
-		src.texture = in.target;
-		src.geometry.width = gs_texture_get_width(in.target);
-		src.geometry.height = gs_texture_get_height(in.target);
+		level.texture = in.target;
+		level.geometry.width = gs_texture_get_width(in.target);
+		level.geometry.height = gs_texture_get_height(in.target);
 	} else {
-		src.texture = gs_texrender_get_texture(in.pool->slots[kSlotCapture]);
-		src.geometry = level_geometry(in.region, 0);
+		level.texture = gs_texrender_get_texture(in.pool->slots[kSlotCapture]);
+		level.geometry = level_geometry(in.region, 0);
 	}
-	return src;
+	return level;
 }
 
 // The shaped composite mixes the untouched picture back in: a copy needs
@@ -191,14 +195,15 @@ bool keep_capture(PassRun &run)
 {
 	if (!run.plan.keep_capture)
 		return true;
-	const Source target = run.current;
-	if (!step(run, kSlotCapture, run.in.chain_format, 0, run.plan.capture, "Down"))
+	const PassTexture target = run.current;
+	if (!draw_into_slot(run, kSlotCapture, run.in.chain_format, 0, run.plan.capture, "Down"))
 		return false;
 	run.current = target;
 	return true;
 }
 
-void set_step(float x, float y)
+// The offset between a pass's taps, in uv.
+void set_blur_step(float x, float y)
 {
 	vec2 s;
 	vec2_set(&s, x, y);
@@ -210,8 +215,9 @@ bool run_halvings(PassRun &run)
 	for (int i = 1; i <= run.plan.levels; ++i) {
 		const Halving halving = run.plan.low_pass_halvings ? low_pass_halving(i) : Halving{"Down", 0, 0};
 		const LevelGeometry &g = run.current.geometry;
-		set_step(halving.offset / (float)g.width, halving.offset / (float)g.height);
-		if (!step(run, kSlotLevel1 + i - 1, run.in.chain_format, i, run.plan.halving[i], halving.technique))
+		set_blur_step(halving.offset / (float)g.width, halving.offset / (float)g.height);
+		if (!draw_into_slot(run, kSlotLevel1 + i - 1, run.in.chain_format, i, run.plan.halving[i],
+				    halving.technique))
 			return false;
 	}
 	return true;
@@ -241,22 +247,22 @@ bool run_gaussian(PassRun &run)
 	const int level = gauss.blur.level;
 	if (gauss.blur.halve) {
 		const LevelGeometry &g = run.current.geometry;
-		set_step(gauss.blur.halve_offset / (float)g.width, gauss.blur.halve_offset / (float)g.height);
-		if (!step(run, kSlotBlurHalved, format, level, gauss.halved, gauss.blur.halve_technique))
+		set_blur_step(gauss.blur.halve_offset / (float)g.width, gauss.blur.halve_offset / (float)g.height);
+		if (!draw_into_slot(run, kSlotBlurHalved, format, level, gauss.halved, gauss.blur.halve_technique))
 			return false;
 	}
 	set_blur_weights(gauss.taps);
 	const char *technique = gaussian_technique(gauss);
-	set_step(1.0f / (float)run.current.geometry.width, 0.0f);
-	if (!step(run, kSlotBlurAcross, format, level, gauss.across, technique))
+	set_blur_step(1.0f / (float)run.current.geometry.width, 0.0f);
+	if (!draw_into_slot(run, kSlotBlurAcross, format, level, gauss.across, technique))
 		return false;
-	set_step(0.0f, 1.0f / (float)run.current.geometry.height);
-	if (!step(run, kSlotBlurDown, format, level, gauss.down, technique))
+	set_blur_step(0.0f, 1.0f / (float)run.current.geometry.height);
+	if (!draw_into_slot(run, kSlotBlurDown, format, level, gauss.down, technique))
 		return false;
 	// Back up to level L by a bilinear read, so that the composite
 	// upsamples from the same level as an unhalved blur.
 	if (run.plan.back_up)
-		return step(run, kSlotBlurUp, format, run.plan.levels, run.plan.shown, "Down");
+		return draw_into_slot(run, kSlotBlurUp, format, run.plan.levels, run.plan.shown, "Down");
 	return true;
 }
 
@@ -274,7 +280,7 @@ bool run_reduction(PassRun &run, FinalPassParams &params)
 	if (!begin_pass(render, tw, th, in.space))
 		return false;
 	run.first_failed = false;
-	set_source(run.current, in.region);
+	set_pass_input(run.current, in.region);
 	const LevelGeometry &g = run.current.geometry;
 	vec2 origin, inv, du, dv;
 	vec2_set(&origin, g.ox, g.oy);
@@ -305,16 +311,7 @@ bool run_reduction(PassRun &run, FinalPassParams &params)
 
 PlanInput plan_input(const ChainInput &in)
 {
-	PlanInput p;
-	p.region = in.region;
-	p.levels = in.levels;
-	p.sigma = in.sigma;
-	p.cell = in.cell;
-	p.mosaic = in.mosaic;
-	p.bx0 = in.bx0;
-	p.by0 = in.by0;
-	p.bx1 = in.bx1;
-	p.by1 = in.by1;
+	PlanInput p = in;
 	p.copy = in.target != nullptr;
 	p.shaped = !in.emergency && (in.snapshot->is_ellipse || in.snapshot->feather > 0.0f);
 	return p;

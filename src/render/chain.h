@@ -15,25 +15,22 @@ struct DrawSnapshot;
 struct FinalPassParams;
 struct TexturePool;
 
-// Everything the capture hands to the blur / mosaic passes.
-struct ChainInput {
+// Everything the capture hands to the blur / mosaic passes: what their plan
+// takes (its copy and shaped the chain works out itself), and more.
+struct ChainInput : PlanInput {
 	const DrawSnapshot *snapshot = nullptr;
-	uint32_t canvas_width = 0; // W
-	uint32_t canvas_height = 0; // H
-	uint32_t board_width = 0; // bw
-	uint32_t board_height = 0; // bh
+	// The canvas's size, and the board's own (its source's) size, in pixels.
+	uint32_t canvas_width = 0;
+	uint32_t canvas_height = 0;
+	uint32_t board_width = 0;
+	uint32_t board_height = 0;
 	obs_sceneitem_crop crop{}; // the board item's crop
-	matrix4 board_to_canvas{}; // M
-	float bx0 = 0, by0 = 0, bx1 = 0, by1 = 0; // the board's bounding box on the canvas
-	bool mosaic = false; // mosaic mode or emergency
+	matrix4 board_to_canvas{}; // the board's pixels to the canvas's
 	bool emergency = false;
 	// The board has no known item on this canvas (shared, or a private
-	// copy): its cover replaces the world matrix instead of undoing it.
-	bool cover_replaces_world = false;
-	int levels = 0; // L, 0 to 6
-	float sigma = 0.0f; // the blur, or the mosaic's low-pass, canvas pixels
-	float cell = 0.0f; // mosaic cell edge, canvas pixels
-	CaptureRegion region{};
+	// copy): its emergency cover replaces the world matrix instead of
+	// undoing it.
+	bool emergency_replaces_world = false;
 	gs_color_format chain_format = GS_RGBA;
 	gs_color_space space = GS_CS_SRGB;
 	TexturePool *pool = nullptr; // slot 0 holds the capture
@@ -56,8 +53,8 @@ void mosaic_texture_size(gs_texture_t *texture, uint32_t nx, uint32_t ny, uint32
 // The emergency cover's quad over the whole canvas, drawn under the inverse
 // of the board's matrix, or in place of the world matrix when the board has
 // none or replaces_world is set.
-void place_canvas_cover(uint32_t canvas_width, uint32_t canvas_height, const matrix4 &board_to_canvas,
-			bool replaces_world, FinalPassParams &params);
+void place_emergency_cover(uint32_t canvas_width, uint32_t canvas_height, const matrix4 &board_to_canvas,
+			   bool replaces_world, FinalPassParams &params);
 
 // The board's own quad (bw x bh, drawn under the host's transform for the
 // item) and the canvas position of each of its texture coordinates.

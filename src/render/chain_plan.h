@@ -99,7 +99,7 @@ struct PlanInput {
 	int levels = 0; // halvings, 0 to 6
 	float sigma = 0.0f; // the Gaussian (blur, or the mosaic's low-pass), canvas pixels
 	float cell = 0.0f; // mosaic cell edge, canvas pixels
-	bool mosaic = false;
+	bool mosaic = false; // mosaic mode or emergency
 	float bx0 = 0, by0 = 0, bx1 = 0, by1 = 0; // the board's bounding box on the canvas
 	bool copy = false; // level 0 is the render target, read in place
 	bool shaped = false; // the composite mixes the untouched capture back in

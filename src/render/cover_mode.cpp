@@ -25,24 +25,24 @@ CaptureResult locate(BlurBoard *board, const DrawSnapshot &snap, const TargetVie
 	crop = {};
 	if (on_canvas) {
 		transform = view.world;
-		return {CaptureOutcome::Drawn, CoverCause::Passes};
+		return {CaptureOutcome::Drawn, FailureCause::Passes};
 	}
 	if (!placed) {
 		matrix4_identity(&transform);
-		return {CaptureOutcome::Drawn, CoverCause::Passes};
+		return {CaptureOutcome::Drawn, FailureCause::Passes};
 	}
 	if (!snap.scene || (snap.in_group && !snap.group) || !obs_scene_from_source(snap.scene))
-		return {CaptureOutcome::Failed, CoverCause::SceneGone};
+		return {CaptureOutcome::Failed, FailureCause::SceneGone};
 	BeneathScan scan;
 	scan.board_source = board->source;
 	scan.group_source = snap.group;
 	scan_beneath(snap.scene, scan);
 	release_beneath_items(scan.items);
 	if (!scan.found)
-		return {CaptureOutcome::Failed, CoverCause::ItemNotFound};
+		return {CaptureOutcome::Failed, FailureCause::ItemNotFound};
 	transform = scan.board_transform;
 	crop = scan.board_crop;
-	return {CaptureOutcome::Drawn, CoverCause::Passes};
+	return {CaptureOutcome::Drawn, FailureCause::Passes};
 }
 
 float srgb_to_linear(uint32_t byte)
@@ -70,7 +70,7 @@ CaptureResult place_cover(BlurBoard *board, const DrawSnapshot &snap, const Targ
 	place_board_quad(board_to_canvas(transform, crop), bw, bh, params);
 	place_shape(crop, bw, bh, snap.is_ellipse, snap.feather, params);
 	if (!finite(params.shape_rect) || !std::isfinite(params.board_size.x) || !std::isfinite(params.board_size.y))
-		return {CaptureOutcome::Failed, CoverCause::BadPosition};
+		return {CaptureOutcome::Failed, FailureCause::BadPosition};
 
 	params.cover = true;
 	const uint32_t c = snap.cover_color; // 0xAABBGGRR
@@ -82,7 +82,7 @@ CaptureResult place_cover(BlurBoard *board, const DrawSnapshot &snap, const Targ
 		vec2_set(&params.uv_min, 0.5f / (float)image->width(), 0.5f / (float)image->height());
 		vec2_set(&params.uv_max, 1.0f - params.uv_min.x, 1.0f - params.uv_min.y);
 	}
-	return {CaptureOutcome::Drawn, CoverCause::Passes};
+	return {CaptureOutcome::Drawn, FailureCause::Passes};
 }
 
 void draw_cover_composite(const FinalPassParams &params)

@@ -5,10 +5,11 @@
 #include "render/board_render.h"
 #include "render/board_effect.h"
 #include "render/capture.h"
-#include "render/cover.h"
 #include "render/cover_mode.h"
 #include "render/draw_plan.h"
+#include "render/failure_cover.h"
 #include "render/final_pass.h"
+#include "render/hatch.h"
 
 namespace {
 
@@ -17,7 +18,7 @@ namespace {
 // The panic cover always hides, fully: nothing ticks its fade.
 bool take_snapshot(BlurBoard *board, DrawSnapshot &snap)
 {
-	const bool panic = board->canvas_cover.load();
+	const bool panic = board->panic_cover.load();
 	std::lock_guard<std::mutex> lock(board->mutex);
 	if (!panic && !board->emergency && !(board->fade_level > 0.0f))
 		return false;
@@ -58,7 +59,7 @@ void read_call(BlurBoard *board, DrawCall &call)
 	in.hides = take_snapshot(board, call.snap);
 	in.emergency = in.hides && call.snap.emergency;
 	in.cover_mode = in.hides && call.snap.is_cover;
-	in.panic_cover = board->canvas_cover.load();
+	in.panic_cover = board->panic_cover.load();
 	call.view = read_target_view();
 	const gs_color_format chain_format = chain_format_for(gs_get_color_space());
 	in.live = in.panic_cover ? whole_target_view(call.view, chain_format)
@@ -116,7 +117,7 @@ void board_draw(BlurBoard *board)
 		draw_hatch(board);
 		return;
 	case DrawAction::FailureCover:
-		draw_failure_cover(board, CoverCause::NoEffect, FinalPassParams{});
+		draw_failure_cover(board, FailureCause::NoEffect, FinalPassParams{});
 		return;
 	case DrawAction::Replay:
 		draw_cached(board);

@@ -166,6 +166,88 @@ ItemFilter select_item_filter(obs_scale_type filter, float sx, float sy)
 	return choice;
 }
 
+namespace {
+
+// The item drawn into a scratch texture of its cropped size, as the host
+// draws an item that needs a texture; null when nothing is left to show.
+gs_texture_t *render_cropped(BlurBoard *board, const BeneathItem &record, obs_source_t *what, uint32_t width,
+			     uint32_t height, gs_color_space source_space)
+{
+	const uint32_t cx = cropped_size(width, (uint32_t)record.crop.left, (uint32_t)record.crop.right);
+	const uint32_t cy = cropped_size(height, (uint32_t)record.crop.top, (uint32_t)record.crop.bottom);
+	// Edges that add up to exactly the size leave nothing to show.
+	if (!cx || !cy)
+		return nullptr;
+	gs_texrender_t *scratch = item_scratch(board->render->pool, wide_space(source_space), cx, cy);
+	if (!scratch)
+		return nullptr;
+
+	gs_texrender_reset(scratch);
+	if (!gs_texrender_begin_with_color_space(scratch, cx, cy, source_space))
+		return nullptr;
+	vec4 clear_color;
+	vec4_zero(&clear_color);
+	gs_clear(GS_CLEAR_COLOR, &clear_color, 0.0f, 0);
+	gs_ortho(0.0f, (float)width, 0.0f, (float)height, -100.0f, 100.0f);
+	gs_matrix_scale3f((float)width / (float)cx, (float)height / (float)cy, 1.0f);
+	gs_matrix_translate3f(-(float)record.crop.left, -(float)record.crop.top, 0.0f);
+	obs_source_video_render(what);
+	gs_texrender_end(scratch);
+	return gs_texrender_get_texture(scratch);
+}
+
+struct ScaleEffect {
+	gs_effect_t *effect = nullptr;
+	const char *technique = nullptr;
+};
+
+// The host's effect that scales the item, its parameters set for the
+// texture and the colour spaces; no effect when the host has none.
+ScaleEffect set_up_scale_effect(const BeneathItem &record, gs_texture_t *texture, gs_color_space target_space,
+				gs_color_space source_space)
+{
+	const ItemFilter filter = select_item_filter(record.scale_filter, record.scale.x, record.scale.y);
+	gs_effect_t *effect = obs_get_base_effect(filter.effect);
+	if (!effect)
+		return {};
+	const HostEffectParams &params = host_effect_params(effect);
+	if (filter.point_sampler && params.image)
+		gs_effect_set_next_sampler(params.image, board_effect.point_sampler);
+	if (filter.base_dimensions) {
+		const float tw = (float)gs_texture_get_width(texture);
+		const float th = (float)gs_texture_get_height(texture);
+		set_vec2(params.base_dimension, tw, th);
+		set_vec2(params.base_dimension_i, 1.0f / tw, 1.0f / th);
+	}
+	const DrawTechnique technique = select_draw_technique(target_space, source_space, filter.upscale);
+	if (params.multiplier)
+		gs_effect_set_float(params.multiplier, technique.multiplier);
+	return {effect, technique.name};
+}
+
+// The texture where the item sits, blended as the host blends the item.
+void draw_item_texture(const BeneathItem &record, const ScaleEffect &scale, gs_texture_t *texture)
+{
+	const bool previous = gs_set_linear_srgb(record.blending_method != OBS_BLEND_METHOD_SRGB_OFF);
+	gs_matrix_push();
+	gs_matrix_mul(&record.transform);
+
+	const BlendRow &blend = blend_row((int)record.blending_mode);
+	gs_blend_state_push();
+	gs_blend_function_separate((gs_blend_type)blend.src_color, (gs_blend_type)blend.dst_color,
+				   (gs_blend_type)blend.src_alpha, (gs_blend_type)blend.dst_alpha);
+	gs_blend_op((gs_blend_op_type)blend.op);
+
+	while (gs_effect_loop(scale.effect, scale.technique))
+		obs_source_draw(texture, 0, 0, 0, 0, false);
+
+	gs_blend_state_pop();
+	gs_matrix_pop();
+	gs_set_linear_srgb(previous);
+}
+
+} // namespace
+
 void draw_beneath_item(BlurBoard *board, const BeneathItem &record)
 {
 	obs_source_t *what = record.transition ? record.transition : record.source;
@@ -183,63 +265,10 @@ void draw_beneath_item(BlurBoard *board, const BeneathItem &record)
 
 	const gs_color_space target_space = gs_get_color_space();
 	const gs_color_space source_space = obs_source_get_color_space(record.source, 1, &target_space);
-	const uint32_t cx = cropped_size(width, (uint32_t)record.crop.left, (uint32_t)record.crop.right);
-	const uint32_t cy = cropped_size(height, (uint32_t)record.crop.top, (uint32_t)record.crop.bottom);
-	// Edges that add up to exactly the size leave nothing to show.
-	if (!cx || !cy)
-		return;
-	gs_texrender_t *scratch = item_scratch(board->render->pool, wide_space(source_space), cx, cy);
-	if (!scratch)
-		return;
-
-	gs_texrender_reset(scratch);
-	if (!gs_texrender_begin_with_color_space(scratch, cx, cy, source_space))
-		return;
-	vec4 clear_color;
-	vec4_zero(&clear_color);
-	gs_clear(GS_CLEAR_COLOR, &clear_color, 0.0f, 0);
-	gs_ortho(0.0f, (float)width, 0.0f, (float)height, -100.0f, 100.0f);
-	gs_matrix_scale3f((float)width / (float)cx, (float)height / (float)cy, 1.0f);
-	gs_matrix_translate3f(-(float)record.crop.left, -(float)record.crop.top, 0.0f);
-	obs_source_video_render(what);
-	gs_texrender_end(scratch);
-
-	gs_texture_t *texture = gs_texrender_get_texture(scratch);
+	gs_texture_t *texture = render_cropped(board, record, what, width, height, source_space);
 	if (!texture)
 		return;
-
-	const ItemFilter filter = select_item_filter(record.scale_filter, record.scale.x, record.scale.y);
-	gs_effect_t *effect = obs_get_base_effect(filter.effect);
-	if (!effect)
-		return;
-	const HostEffectParams &params = host_effect_params(effect);
-	if (filter.point_sampler && params.image)
-		gs_effect_set_next_sampler(params.image, board_effect.point_sampler);
-	if (filter.base_dimensions) {
-		const float tw = (float)gs_texture_get_width(texture);
-		const float th = (float)gs_texture_get_height(texture);
-		set_vec2(params.base_dimension, tw, th);
-		set_vec2(params.base_dimension_i, 1.0f / tw, 1.0f / th);
-	}
-
-	const DrawTechnique technique = select_draw_technique(target_space, source_space, filter.upscale);
-	if (params.multiplier)
-		gs_effect_set_float(params.multiplier, technique.multiplier);
-
-	const bool previous = gs_set_linear_srgb(record.blending_method != OBS_BLEND_METHOD_SRGB_OFF);
-	gs_matrix_push();
-	gs_matrix_mul(&record.transform);
-
-	const BlendRow &blend = blend_row((int)record.blending_mode);
-	gs_blend_state_push();
-	gs_blend_function_separate((gs_blend_type)blend.src_color, (gs_blend_type)blend.dst_color,
-				   (gs_blend_type)blend.src_alpha, (gs_blend_type)blend.dst_alpha);
-	gs_blend_op((gs_blend_op_type)blend.op);
-
-	while (gs_effect_loop(effect, technique.name))
-		obs_source_draw(texture, 0, 0, 0, 0, false);
-
-	gs_blend_state_pop();
-	gs_matrix_pop();
-	gs_set_linear_srgb(previous);
+	const ScaleEffect scale = set_up_scale_effect(record, texture, target_space, source_space);
+	if (scale.effect)
+		draw_item_texture(record, scale, texture);
 }

@@ -78,6 +78,29 @@ void crop_to_bounds(const ItemLayout &layout, uint32_t cx, uint32_t cy, ItemGeom
 	}
 }
 
+// How much a bounds type other than stretch scales a w x h item.
+float bounds_factor(const ItemLayout &layout, float w, float h)
+{
+	const float item_aspect = w / h;
+	const float bounds_aspect = layout.bounds.x / layout.bounds.y;
+	const float inner = item_aspect > bounds_aspect ? layout.bounds.x / w : layout.bounds.y / h;
+	const float outer = item_aspect > bounds_aspect ? layout.bounds.y / h : layout.bounds.x / w;
+	switch (layout.bounds_type) {
+	case OBS_BOUNDS_SCALE_INNER:
+		return inner;
+	case OBS_BOUNDS_SCALE_OUTER:
+		return outer;
+	case OBS_BOUNDS_SCALE_TO_WIDTH:
+		return layout.bounds.x / w;
+	case OBS_BOUNDS_SCALE_TO_HEIGHT:
+		return layout.bounds.y / h;
+	case OBS_BOUNDS_MAX_ONLY:
+		return w > layout.bounds.x || h > layout.bounds.y ? inner : 1.0f;
+	default:
+		return 1.0f;
+	}
+}
+
 } // namespace
 
 uint32_t cropped_size(uint32_t size, uint32_t first_edge, uint32_t second_edge)
@@ -104,38 +127,14 @@ ItemGeometry compute_geometry(const ItemLayout &layout, uint32_t width, uint32_t
 	if (w <= 0.0f || h <= 0.0f)
 		return geometry;
 
-	const float item_aspect = w / h;
-	const float bounds_aspect = layout.bounds.x / layout.bounds.y;
-	const float inner = item_aspect > bounds_aspect ? layout.bounds.x / w : layout.bounds.y / h;
-	const float outer = item_aspect > bounds_aspect ? layout.bounds.y / h : layout.bounds.x / w;
-
-	float factor = 1.0f;
-	switch (layout.bounds_type) {
-	case OBS_BOUNDS_STRETCH:
+	if (layout.bounds_type == OBS_BOUNDS_STRETCH) {
 		geometry.scale.x = copysignf(layout.bounds.x / (float)cx, geometry.scale.x);
 		geometry.scale.y = copysignf(layout.bounds.y / (float)cy, geometry.scale.y);
-		break;
-	case OBS_BOUNDS_SCALE_INNER:
-		factor = inner;
-		break;
-	case OBS_BOUNDS_SCALE_OUTER:
-		factor = outer;
-		break;
-	case OBS_BOUNDS_SCALE_TO_WIDTH:
-		factor = layout.bounds.x / w;
-		break;
-	case OBS_BOUNDS_SCALE_TO_HEIGHT:
-		factor = layout.bounds.y / h;
-		break;
-	case OBS_BOUNDS_MAX_ONLY:
-		if (w > layout.bounds.x || h > layout.bounds.y)
-			factor = inner;
-		break;
-	default:
-		break;
+	} else {
+		const float factor = bounds_factor(layout, w, h);
+		geometry.scale.x *= factor;
+		geometry.scale.y *= factor;
 	}
-	geometry.scale.x *= factor;
-	geometry.scale.y *= factor;
 
 	const bool crops = layout.bounds_type == OBS_BOUNDS_SCALE_OUTER ||
 			   layout.bounds_type == OBS_BOUNDS_SCALE_TO_WIDTH ||

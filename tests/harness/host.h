@@ -21,7 +21,8 @@ struct HostOptions {
 	video_format format = VIDEO_FORMAT_RGBA;
 	video_colorspace colorspace = VIDEO_CS_SRGB;
 	bool load_module = true;
-	// The module's data folder (locale); the source tree's data/ by default.
+	// The module's data folder (locale, manifest); the build's copy of data/
+	// by default.
 	std::string data_path;
 	// Where modules keep their config (obs_module_config_path); none by
 	// default.

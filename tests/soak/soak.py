@@ -210,7 +210,7 @@ class Show:
 
     async def expect_panic(self, on, what):
         # A hotkey switches at the graphics thread's next frame, which a
-        # busy start can hold up for seconds.
+        # loaded machine may hold back for a while.
         for _ in range(100):
             got = (await self.vendor("GetPanic")).get("on")
             if got is on:

@@ -1,46 +1,13 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-#include "render/cover.h"
+#include "render/hatch.h"
 
 #include <graphics/vec4.h>
 #include <obs.h>
 
 #include "board/blur_board.h"
-#include "render/board_render.h"
-#include "host/log.h"
 #include "render/board_effect.h"
-#include "render/final_pass.h"
 
 namespace {
-
-const char *cause_text(CoverCause cause)
-{
-	switch (cause) {
-	case CoverCause::NoEffect:
-		return "its effect is not loaded";
-	case CoverCause::SceneGone:
-		return "the scene that holds it is gone";
-	case CoverCause::ItemNotFound:
-		return "its scene item was not found";
-	case CoverCause::BadPosition:
-		return "its position on the canvas is not a number";
-	case CoverCause::CaptureTexture:
-		return "the texture for the region beneath could not be made";
-	case CoverCause::Passes:
-		return "a blur or mosaic pass could not run";
-	}
-	return "unknown";
-}
-
-void log_cause_once(BlurBoard *board, CoverCause cause)
-{
-	const uint32_t bit = (uint32_t)cause;
-	if (board->render->cover_logged & bit)
-		return;
-	board->render->cover_logged |= bit;
-	const char *name = obs_source_get_name(board->source);
-	log_message(LOG_WARNING, "board '%s' cannot show its effect (%s); it covers its area instead", name ? name : "",
-		    cause_text(cause));
-}
 
 // Without the board's own effect: the host's solid effect, opaque.
 void draw_solid(float w, float h)
@@ -74,7 +41,9 @@ void draw_stripes(float w, float h)
 		gs_draw_quadf(nullptr, 0, w, h);
 }
 
-void draw_opaque(float w, float h)
+} // namespace
+
+void draw_hatch_quad(float w, float h)
 {
 	if (!(w > 0.0f) || !(h > 0.0f))
 		return;
@@ -87,20 +56,7 @@ void draw_opaque(float w, float h)
 	gs_blend_state_pop();
 }
 
-} // namespace
-
 void draw_hatch(BlurBoard *board)
 {
-	draw_opaque((float)board->width.load(), (float)board->height.load());
-}
-
-void draw_failure_cover(BlurBoard *board, CoverCause cause, const FinalPassParams &params)
-{
-	log_cause_once(board, cause);
-	if (!push_canvas_transform(params)) {
-		draw_hatch(board);
-		return;
-	}
-	draw_opaque(params.quad_width, params.quad_height);
-	gs_matrix_pop();
+	draw_hatch_quad((float)board->width.load(), (float)board->height.load());
 }
