@@ -16,7 +16,7 @@
 
 #include "panic/cover_settings.h"
 #include "panic/look.h"
-#include "render_util.h"
+#include "harness/render_util.h"
 
 namespace {
 
