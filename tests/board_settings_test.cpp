@@ -173,7 +173,7 @@ TEST(BoardSettings, FixedChoicesCompareExactly)
 	// Cover the same way; saved "blur" and unknown values stay blur.
 	for (const auto &[mode, cover] :
 	     {std::pair{"cover", true}, {"Cover", false}, {"cover ", false}, {"blur", false}}) {
-		board.update((std::string(R"({"mode": ")") + mode + "\"}").c_str());
+		apply(board, (std::string(R"({"mode": ")") + mode + "\"}").c_str());
 		EXPECT_EQ(harness::board_of(board.source)->is_cover, cover) << mode;
 		EXPECT_FALSE(read(board.source).is_mosaic) << mode;
 	}
@@ -183,12 +183,12 @@ TEST(BoardSettings, FixedChoicesCompareExactly)
 // comes back when the mode changes back.
 TEST(BoardSettings, CoverModeHasFullStrength)
 {
-	Board board(R"({"mode": "cover", "strength": 30, "cover_color": -13619152})");
+	Board board(kBoard, R"({"mode": "cover", "strength": 30, "cover_color": -13619152})");
 	EXPECT_EQ(read(board.source).strength, 1.0f);
 	EXPECT_EQ(read(board.source).fade_level, 1.0f);
 	// A colour stored as a signed 32-bit number is the same colour.
 	EXPECT_EQ(harness::board_of(board.source)->cover_color, 0xFF303030u);
-	board.update(R"({"mode": "blur"})");
+	apply(board, R"({"mode": "blur"})");
 	EXPECT_EQ(read(board.source).strength, 0.3f);
 }
 
