@@ -328,6 +328,34 @@ Picture capture_refused(obs_scene_t *, Built &)
 	return after;
 }
 
+// The panic key as the frontend delivers it: routed, pressed and released.
+// It switches at the graphics thread's next frame.
+void press_panic_key()
+{
+	obs_hotkey_id found = OBS_INVALID_HOTKEY_ID;
+	obs_enum_hotkeys(
+	    [](void *data, obs_hotkey_id id, obs_hotkey_t *key) {
+		    if (std::strcmp(obs_hotkey_get_name(key), "MistPane.Panic") == 0)
+			    *static_cast<obs_hotkey_id *>(data) = id;
+		    return true;
+	    },
+	    &found);
+	obs_hotkey_enable_callback_rerouting(true);
+	obs_hotkey_trigger_routed_callback(found, true);
+	obs_hotkey_trigger_routed_callback(found, false);
+	obs_hotkey_enable_callback_rerouting(false);
+}
+
+// The program with the panic key on, then off again for the next case.
+Picture panic_pressed(obs_scene_t *, Built &)
+{
+	press_panic_key();
+	const Picture after = from_frame(settled_frame());
+	press_panic_key();
+	settled_frame();
+	return after;
+}
+
 // One entry of the gallery: a new case is one more entry in cases().
 struct Case {
 	const char *file;
@@ -478,6 +506,13 @@ void cover_with_image(Context &, obs_scene_t *scene, Built &built)
 	obs_sceneitem_set_rot(item, 15.0f);
 }
 
+// A board in the scene as usual; the panic cover hides the whole canvas.
+void under_panic(Context &, obs_scene_t *scene, Built &built)
+{
+	add_board(scene, built, "\"blur_radius\": 20");
+	built.whole_canvas = true;
+}
+
 // The gallery, in order: file, caption, what the scene holds, whether the
 // detail picture lies beneath, how the picture with the boards is taken.
 std::vector<Case> cases()
@@ -518,6 +553,10 @@ std::vector<Case> cases()
 	    {"cover-image",
 	     "Cover mode with an image, stretched over an ellipse with a soft edge of 30, rotated by 15 degrees",
 	     cover_with_image},
+	    {"panic-cover",
+	     "Panic key on, in its default style: the whole program under the plain dark grey cover, whatever the "
+	     "scene holds (a blur board here)",
+	     under_panic, true, panic_pressed},
 	};
 }
 
