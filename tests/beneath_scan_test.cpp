@@ -10,44 +10,31 @@
 #include <string>
 #include <vector>
 
+#include "harness/board.h"
 #include "harness/host.h"
+#include "harness/scene.h"
 #include "render/beneath_scan.h"
 #include "render/item_geometry.h"
 
 namespace {
 
-struct Scene {
-	obs_scene_t *scene;
-	explicit Scene(const char *name) : scene(harness::make_scene(name)) {}
-	Scene(const Scene &) = delete;
-	// The main canvas keeps a scene until it is removed.
-	~Scene()
-	{
-		obs_source_remove(source());
-		obs_scene_release(scene);
-	}
-	obs_source_t *source() const { return obs_scene_get_source(scene); }
-	obs_sceneitem_t *add(obs_source_t *item_source) const
-	{
-		obs_sceneitem_t *item = obs_scene_add(scene, item_source);
-		obs_source_release(item_source);
-		return item;
-	}
-	obs_sceneitem_t *pattern(const char *name, float x = 0.0f, float y = 0.0f) const
-	{
-		obs_sceneitem_t *item = add(harness::make_pattern(name, 64, 48));
-		const vec2 pos = {x, y};
-		obs_sceneitem_set_pos(item, &pos);
-		return item;
-	}
-	// Draw transforms inside groups, crops and filters reach the items while
-	// the host renders the scene.
-	void settle() const
-	{
-		harness::next_frames(1);
-		harness::render_view(source(), 64, 64);
-	}
-};
+using harness::Board;
+using harness::Scene;
+
+obs_sceneitem_t *pattern(const Scene &scene, const char *name, float x = 0.0f, float y = 0.0f)
+{
+	obs_sceneitem_t *item = scene.adopt(harness::make_pattern(name, 64, 48));
+	const vec2 pos = {x, y};
+	obs_sceneitem_set_pos(item, &pos);
+	return item;
+}
+
+// Draw transforms inside groups, crops and filters reach the items while
+// the host renders the scene.
+void settle(const Scene &scene)
+{
+	scene.view(64, 64);
+}
 
 struct Scan {
 	BeneathScan scan;
@@ -112,20 +99,20 @@ TEST(BeneathScan, CollectsTheItemsBelowTheBoardBottomFirst)
 	obs_weak_source_t *weak_a = nullptr;
 	{
 		Scene s("scan flat");
-		obs_sceneitem_t *a = s.pattern("A", 10, 20);
-		s.pattern("B", 30, 40);
-		obs_source_t *board = harness::make_board("flat board");
-		obs_sceneitem_t *board_item = obs_scene_add(s.scene, board);
+		obs_sceneitem_t *a = pattern(s, "A", 10, 20);
+		pattern(s, "B", 30, 40);
+		const Board board("flat board");
+		obs_sceneitem_t *board_item = obs_scene_add(s.scene, board.source);
 		const vec2 pos = {100.0f, 50.0f};
 		obs_sceneitem_set_pos(board_item, &pos);
 		obs_sceneitem_set_rot(board_item, 30.0f);
 		const obs_sceneitem_crop crop = {10, 20, 30, 40};
 		obs_sceneitem_set_crop(board_item, &crop);
-		s.pattern("C");
-		s.settle();
+		pattern(s, "C");
+		settle(s);
 		weak_a = obs_source_get_weak_source(obs_sceneitem_get_source(a));
 
-		Scan scan(board, nullptr);
+		Scan scan(board.source, nullptr);
 		scan.run(s);
 		EXPECT_EQ(scan.names(), (Names{"A", "B"}));
 		ASSERT_TRUE(scan.scan.found);
@@ -142,8 +129,6 @@ TEST(BeneathScan, CollectsTheItemsBelowTheBoardBottomFirst)
 
 		release_beneath_items(scan.scan.items);
 		EXPECT_TRUE(scan.scan.items.empty());
-		obs_source_remove(board);
-		obs_source_release(board);
 	}
 	// Nothing the scan took keeps A's source alive.
 	EXPECT_TRUE(gone(weak_a));
@@ -155,27 +140,27 @@ TEST(BeneathScan, WalksTheBoardsGroupWithTheGroupTransformApplied)
 	obs_weak_source_t *weak_group = nullptr;
 	{
 		Scene s("scan group");
-		obs_sceneitem_t *a = s.pattern("A", 5, 5);
+		obs_sceneitem_t *a = pattern(s, "A", 5, 5);
 		// F is the group's top-left member, so E and the board sit away from
 		// the group's origin.
-		obs_sceneitem_t *e = s.pattern("E", 230, 150);
-		obs_source_t *board = harness::make_board("group board");
-		obs_sceneitem_t *board_item = obs_scene_add(s.scene, board);
+		obs_sceneitem_t *e = pattern(s, "E", 230, 150);
+		const Board board("group board");
+		obs_sceneitem_t *board_item = obs_scene_add(s.scene, board.source);
 		const vec2 board_pos = {200.0f, 100.0f};
 		obs_sceneitem_set_pos(board_item, &board_pos);
-		s.pattern("F", 150, 80);
-		s.pattern("D", 0, 300);
+		pattern(s, "F", 150, 80);
+		pattern(s, "D", 0, 300);
 		obs_sceneitem_t *members[] = {e, board_item, obs_scene_find_source(s.scene, "F")};
 		obs_sceneitem_t *group = obs_scene_insert_group(s.scene, "G", members, 3);
 		ASSERT_NE(group, nullptr);
 		obs_sceneitem_set_rot(group, 20.0f);
 		const vec2 group_scale = {1.5f, 0.75f};
 		obs_sceneitem_set_scale(group, &group_scale);
-		s.settle();
+		settle(s);
 		obs_source_t *group_source = obs_sceneitem_get_source(group);
 		weak_group = obs_source_get_weak_source(group_source);
 
-		Scan scan(board, group_source);
+		Scan scan(board.source, group_source);
 		scan.run(s);
 		EXPECT_EQ(scan.names(), (Names{"A", "E"}));
 		ASSERT_TRUE(scan.scan.found);
@@ -202,9 +187,6 @@ TEST(BeneathScan, WalksTheBoardsGroupWithTheGroupTransformApplied)
 		const vec3 box_corner = map_local_point(box, 0.0f, 0.0f);
 		EXPECT_NEAR(corner.x, box_corner.x, 1e-3f);
 		EXPECT_NEAR(corner.y, box_corner.y, 1e-3f);
-
-		obs_source_remove(board);
-		obs_source_release(board);
 	}
 	// The group item's reference was given back.
 	EXPECT_TRUE(gone(weak_group));
@@ -214,26 +196,24 @@ TEST(BeneathScan, WalksTheBoardsGroupWithTheGroupTransformApplied)
 TEST(BeneathScan, CollectsEverythingWhenTheGroupIsNotInTheScene)
 {
 	Scene s("scan no group");
-	s.pattern("A");
-	obs_source_t *board = harness::make_board("lost board");
-	obs_scene_add(s.scene, board);
-	s.pattern("C");
+	pattern(s, "A");
+	const Board board("lost board");
+	obs_scene_add(s.scene, board.source);
+	pattern(s, "C");
 	Scene other("elsewhere");
 	obs_sceneitem_t *group = obs_scene_add_group2(other.scene, "lonely group", false);
 
-	Scan scan(board, obs_sceneitem_get_source(group));
+	Scan scan(board.source, obs_sceneitem_get_source(group));
 	scan.run(s);
 	// The board is not looked for at scene level when a group is given.
 	EXPECT_EQ(scan.names(), (Names{"A", "lost board", "C"}));
 	EXPECT_FALSE(scan.scan.found);
 	EXPECT_EQ(scan.scan.group_item, nullptr);
 
-	Scan flat(board, nullptr);
+	Scan flat(board.source, nullptr);
 	flat.run(other);
 	EXPECT_FALSE(flat.scan.found);
 	EXPECT_EQ(flat.names(), (Names{"lonely group"}));
-	obs_source_remove(board);
-	obs_source_release(board);
 }
 
 // --- Show and hide transitions ---------------------------------------------
@@ -254,14 +234,14 @@ const BeneathItem *find(const Scan &scan, const char *name)
 TEST(BeneathScan, HiddenItemsCountOnlyWhileATransitionCarriesThem)
 {
 	Scene s("scan transitions");
-	obs_sceneitem_t *plain_hidden = s.pattern("plain hidden");
-	obs_sceneitem_t *fading_out = s.pattern("fading out");
-	obs_sceneitem_t *faded_out = s.pattern("faded out");
-	obs_sceneitem_t *fading_in = s.pattern("fading in");
-	obs_sceneitem_t *faded_in = s.pattern("faded in");
-	obs_sceneitem_t *empty_side = s.pattern("empty side");
-	obs_source_t *board = harness::make_board("transition board");
-	obs_scene_add(s.scene, board);
+	obs_sceneitem_t *plain_hidden = pattern(s, "plain hidden");
+	obs_sceneitem_t *fading_out = pattern(s, "fading out");
+	obs_sceneitem_t *faded_out = pattern(s, "faded out");
+	obs_sceneitem_t *fading_in = pattern(s, "fading in");
+	obs_sceneitem_t *faded_in = pattern(s, "faded in");
+	obs_sceneitem_t *empty_side = pattern(s, "empty side");
+	const Board board("transition board");
+	obs_scene_add(s.scene, board.source);
 
 	obs_sceneitem_set_visible(plain_hidden, false);
 
@@ -302,7 +282,7 @@ TEST(BeneathScan, HiddenItemsCountOnlyWhileATransitionCarriesThem)
 	EXPECT_LT(obs_transition_get_time(in), 1.0f);
 	EXPECT_GE(obs_transition_get_time(obs_sceneitem_get_transition(faded_out, false)), 1.0f);
 
-	Scan scan(board, nullptr);
+	Scan scan(board.source, nullptr);
 	scan.run(s);
 	EXPECT_EQ(scan.names(), (Names{"fading out", "fading in", "faded in"}));
 	const BeneathItem *item = find(scan, "fading out");
@@ -320,9 +300,6 @@ TEST(BeneathScan, HiddenItemsCountOnlyWhileATransitionCarriesThem)
 	obs_source_t *again = active_show_hide_transition(fading_out, false);
 	EXPECT_EQ(again, out);
 	obs_source_release(again);
-
-	obs_source_remove(board);
-	obs_source_release(board);
 }
 
 // --- Direct or through a texture -------------------------------------------
@@ -330,34 +307,34 @@ TEST(BeneathScan, HiddenItemsCountOnlyWhileATransitionCarriesThem)
 TEST(BeneathScan, DrawsThroughATextureOnlyWhenTheItemNeedsIt)
 {
 	Scene s("scan texture rules");
-	s.pattern("plain");
-	obs_sceneitem_t *cropped = s.pattern("cropped");
+	pattern(s, "plain");
+	obs_sceneitem_t *cropped = pattern(s, "cropped");
 	const obs_sceneitem_crop crop = {0, 0, 0, 1};
 	obs_sceneitem_set_crop(cropped, &crop);
-	obs_sceneitem_t *filtered = s.pattern("filtered");
+	obs_sceneitem_t *filtered = pattern(s, "filtered");
 	obs_sceneitem_set_scale_filter(filtered, OBS_SCALE_POINT);
-	obs_sceneitem_t *srgb_off = s.pattern("srgb off");
+	obs_sceneitem_t *srgb_off = pattern(s, "srgb off");
 	obs_sceneitem_set_blending_method(srgb_off, OBS_BLEND_METHOD_SRGB_OFF);
-	obs_sceneitem_t *blended = s.pattern("blended");
+	obs_sceneitem_t *blended = pattern(s, "blended");
 	obs_sceneitem_set_blending_mode(blended, OBS_BLEND_MULTIPLY);
-	obs_sceneitem_t *bounded = s.pattern("bounded");
+	obs_sceneitem_t *bounded = pattern(s, "bounded");
 	const vec2 bounds = {32.0f, 32.0f};
 	obs_sceneitem_set_bounds(bounded, &bounds);
 	obs_sceneitem_set_bounds_type(bounded, OBS_BOUNDS_SCALE_OUTER);
 	obs_sceneitem_set_bounds_crop(bounded, true);
 
 	Scene nested("nested scene");
-	nested.pattern("inner");
+	pattern(nested, "inner");
 	obs_scene_add(s.scene, nested.source());
 	obs_scene_add_group2(s.scene, "plain group", false);
 	obs_sceneitem_t *cropped_group = obs_scene_add_group2(s.scene, "cropped group", false);
 	obs_sceneitem_set_crop(cropped_group, &crop);
 
-	obs_source_t *board = harness::make_board("texture board");
-	obs_scene_add(s.scene, board);
-	s.settle();
+	const Board board("texture board");
+	obs_scene_add(s.scene, board.source);
+	settle(s);
 
-	Scan scan(board, nullptr);
+	Scan scan(board.source, nullptr);
 	scan.run(s);
 	ASSERT_TRUE(scan.scan.found);
 	const std::pair<const char *, bool> expected[] = {
@@ -380,9 +357,6 @@ TEST(BeneathScan, DrawsThroughATextureOnlyWhenTheItemNeedsIt)
 	EXPECT_EQ(scan.scan.items[3].blending_method, OBS_BLEND_METHOD_SRGB_OFF);
 	EXPECT_EQ(scan.scan.items[4].blending_mode, OBS_BLEND_MULTIPLY);
 	EXPECT_EQ(scan.scan.items[1].crop.bottom, 1);
-
-	obs_source_remove(board);
-	obs_source_release(board);
 }
 
 } // namespace

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Blur boards over a checkerboard, read back from the program output.
-#include "render_util.h"
+#include "harness/render_util.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 // computed here from the item's settings, not from the host's transform.
 #include <functional>
 
-#include "render_util.h"
+#include "harness/render_util.h"
 
 namespace {
 

@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "board/blur_board.h"
+#include "harness/board.h"
 #include "harness/host.h"
 
 namespace {
@@ -29,19 +30,16 @@ Snapshot read(obs_source_t *source)
 		b->fade_level,  b->width.load(), b->height.load(), b->enabled.load(), b->emergency_applied.load()};
 }
 
-struct Board {
-	obs_source_t *source;
-	explicit Board(const char *json) : source(harness::make_board("settings board", json)) {}
-	~Board() { obs_source_release(source); }
-	void update(const char *json)
-	{
-		obs_data_t *data = harness::json(json);
-		obs_source_update(source, data);
-		obs_data_release(data);
-		// The host applies a video source's update in its next tick.
-		harness::next_frames(2);
-	}
-};
+using harness::Board;
+
+constexpr const char *kBoard = "settings board";
+
+// The host applies a video source's update in its next tick.
+void apply(const Board &board, const char *json)
+{
+	board.update(json);
+	harness::next_frames(2);
+}
 
 TEST(BoardSettings, DefaultsMatchTheInitialRecord)
 {
@@ -74,7 +72,7 @@ TEST(BoardSettings, DefaultsMatchTheInitialRecord)
 	EXPECT_EQ(i, std::size(expected));
 	obs_data_release(defaults);
 
-	Board board("{}");
+	Board board(kBoard);
 	const Snapshot s = read(board.source);
 	EXPECT_FALSE(s.is_mosaic);
 	EXPECT_EQ(s.blur_radius, 20.0f);
@@ -92,7 +90,7 @@ TEST(BoardSettings, DefaultsMatchTheInitialRecord)
 
 TEST(BoardSettings, ClampsNumbersWithoutRejectingThem)
 {
-	Board board(R"({"blur_radius": 600, "mosaic_size": 0.5, "strength": 150, "emergency_size": 0.1,
+	Board board(kBoard, R"({"blur_radius": 600, "mosaic_size": 0.5, "strength": 150, "emergency_size": 0.1,
 			"feather": 1200, "fade_seconds": 100, "width": 0, "height": 20000})");
 	Snapshot s = read(board.source);
 	EXPECT_EQ(s.blur_radius, 500.0f);
@@ -104,7 +102,7 @@ TEST(BoardSettings, ClampsNumbersWithoutRejectingThem)
 	EXPECT_EQ(s.width, 1u);
 	EXPECT_EQ(s.height, 16384u);
 
-	board.update(R"({"blur_radius": -3, "strength": -10, "emergency_size": 80, "width": -5,
+	apply(board, R"({"blur_radius": -3, "strength": -10, "emergency_size": 80, "width": -5,
 			 "height": 4294967936})");
 	s = read(board.source);
 	EXPECT_EQ(s.blur_radius, 0.0f);
@@ -115,7 +113,7 @@ TEST(BoardSettings, ClampsNumbersWithoutRejectingThem)
 	EXPECT_EQ(obs_source_get_height(board.source), 16384u);
 
 	// Inside the clamp but beyond the slider: used as it is.
-	board.update(R"({"blur_radius": 350, "feather": 0.25})");
+	apply(board, R"({"blur_radius": 350, "feather": 0.25})");
 	s = read(board.source);
 	EXPECT_EQ(s.blur_radius, 350.0f);
 	EXPECT_EQ(s.feather, 0.25f);
@@ -125,7 +123,7 @@ TEST(BoardSettings, ClampsNumbersWithoutRejectingThem)
 // wrong type as 0 or false, which would switch the board off.
 TEST(BoardSettings, WrongTypesAndNaNReadAsDefaultsInfinitiesClampBySign)
 {
-	Board board(R"({"strength": "60", "enabled": "yes", "blur_radius": "5", "width": "100", "emergency": 1,
+	Board board(kBoard, R"({"strength": "60", "enabled": "yes", "blur_radius": "5", "width": "100", "emergency": 1,
 			"mode": 3, "height": 1e19})");
 	Snapshot s = read(board.source);
 	EXPECT_EQ(s.strength, 1.0f);
@@ -155,7 +153,7 @@ TEST(BoardSettings, WrongTypesAndNaNReadAsDefaultsInfinitiesClampBySign)
 	EXPECT_EQ(s.width, 16384u);
 	EXPECT_EQ(s.height, 360u);
 
-	board.update(R"({"width": -1e300, "height": 720.9})");
+	apply(board, R"({"width": -1e300, "height": 720.9})");
 	s = read(board.source);
 	EXPECT_EQ(s.width, 1u);
 	EXPECT_EQ(s.height, 720u);
@@ -163,19 +161,19 @@ TEST(BoardSettings, WrongTypesAndNaNReadAsDefaultsInfinitiesClampBySign)
 
 TEST(BoardSettings, FixedChoicesCompareExactly)
 {
-	Board board(R"({"mode": "mosaic", "shape": "ellipse"})");
+	Board board(kBoard, R"({"mode": "mosaic", "shape": "ellipse"})");
 	EXPECT_TRUE(read(board.source).is_mosaic);
 	EXPECT_TRUE(read(board.source).is_ellipse);
-	board.update(R"({"mode": "Mosaic", "shape": "circle"})");
+	apply(board, R"({"mode": "Mosaic", "shape": "circle"})");
 	EXPECT_FALSE(read(board.source).is_mosaic);
 	EXPECT_FALSE(read(board.source).is_ellipse);
-	board.update(R"({"mode": "mosaic ", "shape": "Ellipse"})");
+	apply(board, R"({"mode": "mosaic ", "shape": "Ellipse"})");
 	EXPECT_FALSE(read(board.source).is_mosaic);
 	EXPECT_FALSE(read(board.source).is_ellipse);
 	// Cover the same way; saved "blur" and unknown values stay blur.
 	for (const auto &[mode, cover] :
 	     {std::pair{"cover", true}, {"Cover", false}, {"cover ", false}, {"blur", false}}) {
-		board.update((std::string(R"({"mode": ")") + mode + "\"}").c_str());
+		apply(board, (std::string(R"({"mode": ")") + mode + "\"}").c_str());
 		EXPECT_EQ(harness::board_of(board.source)->is_cover, cover) << mode;
 		EXPECT_FALSE(read(board.source).is_mosaic) << mode;
 	}
@@ -185,20 +183,20 @@ TEST(BoardSettings, FixedChoicesCompareExactly)
 // comes back when the mode changes back.
 TEST(BoardSettings, CoverModeHasFullStrength)
 {
-	Board board(R"({"mode": "cover", "strength": 30, "cover_color": -13619152})");
+	Board board(kBoard, R"({"mode": "cover", "strength": 30, "cover_color": -13619152})");
 	EXPECT_EQ(read(board.source).strength, 1.0f);
 	EXPECT_EQ(read(board.source).fade_level, 1.0f);
 	// A colour stored as a signed 32-bit number is the same colour.
 	EXPECT_EQ(harness::board_of(board.source)->cover_color, 0xFF303030u);
-	board.update(R"({"mode": "blur"})");
+	apply(board, R"({"mode": "blur"})");
 	EXPECT_EQ(read(board.source).strength, 0.3f);
 }
 
 TEST(BoardSettings, HiddenForceRedrawAndEmergencyMirror)
 {
-	Board board("{}");
+	Board board(kBoard);
 	EXPECT_FALSE(read(board.source).force_redraw);
-	board.update(R"({"force_redraw": true, "emergency": true})");
+	apply(board, R"({"force_redraw": true, "emergency": true})");
 	const Snapshot s = read(board.source);
 	EXPECT_TRUE(s.force_redraw);
 	EXPECT_TRUE(s.emergency);
@@ -207,25 +205,25 @@ TEST(BoardSettings, HiddenForceRedrawAndEmergencyMirror)
 
 TEST(BoardSettings, FirstUpdateSetsTheFadeLevelLaterUpdatesDoNot)
 {
-	Board disabled(R"({"enabled": false})");
+	Board disabled(kBoard, R"({"enabled": false})");
 	EXPECT_EQ(read(disabled.source).fade_level, 0.0f);
 	EXPECT_FALSE(read(disabled.source).enabled);
 
 	// The host ticks the board between the updates; with a minute-long fade
 	// those ticks move the level by a hair, where a jump to the new target
 	// would move it by 0.4 or 0.6.
-	Board partial(R"({"strength": 60, "fade_seconds": 60})");
+	Board partial(kBoard, R"({"strength": 60, "fade_seconds": 60})");
 	EXPECT_FLOAT_EQ(read(partial.source).fade_level, 0.6f);
-	partial.update(R"({"strength": 20})");
+	apply(partial, R"({"strength": 20})");
 	EXPECT_NEAR(read(partial.source).fade_level, 0.6f, 0.01f) << "only the tick moves the level";
-	partial.update(R"({"enabled": false})");
+	apply(partial, R"({"enabled": false})");
 	EXPECT_NEAR(read(partial.source).fade_level, 0.6f, 0.02f);
 	EXPECT_FALSE(read(partial.source).enabled);
 }
 
 TEST(BoardSettings, ColourSpaceFollowsTheHostsFirstChoice)
 {
-	Board board("{}");
+	Board board(kBoard);
 	EXPECT_EQ(board_get_color_space(harness::board_of(board.source), 0, nullptr), GS_CS_SRGB);
 	const gs_color_space spaces[] = {GS_CS_SRGB_16F, GS_CS_SRGB};
 	EXPECT_EQ(obs_source_get_color_space(board.source, 2, spaces), GS_CS_SRGB_16F);

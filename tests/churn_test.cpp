@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "harness/frame_clock.h"
-#include "render_util.h"
+#include "harness/render_util.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "harness/frame_clock.h"
-#include "render_util.h"
+#include "harness/render_util.h"
 
 namespace {
 

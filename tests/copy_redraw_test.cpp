@@ -6,7 +6,7 @@
 #include <cstdlib>
 
 #include "harness/frame_clock.h"
-#include "render_util.h"
+#include "harness/render_util.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <filesystem>
 
 #include "harness/frame_clock.h"
-#include "render_util.h"
+#include "harness/render_util.h"
 
 namespace {
 

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// The redraw of one item beneath a board: technique, filter and blend
-// choices as plain rules, and real redraws compared with what the host
-// itself draws for the same items.
+// The redraw of one item beneath a board: the technique as the host's
+// video levels choose it, and real redraws compared with what the host
+// itself draws for the same items (the filter and blend choices as plain
+// rules: unit/draw_item_rules_test).
 #include <obs.h>
 #include <graphics/matrix4.h>
 
@@ -16,6 +17,7 @@
 
 #include "board/blur_board.h"
 #include "harness/host.h"
+#include "harness/scene.h"
 #include "render/beneath_scan.h"
 #include "render/board_effect.h"
 #include "render/board_render.h"
@@ -24,7 +26,7 @@
 
 namespace {
 
-// --- Plain rules -------------------------------------------------------------
+// --- The technique ------------------------------------------------------------
 
 struct Levels {
 	float saved_white = obs_get_video_sdr_white_level();
@@ -63,6 +65,14 @@ TEST(DrawTechnique, FollowsTheColourSpacesAndTheWhiteLevel)
 	expect_technique(GS_CS_SRGB_16F, GS_CS_709_EXTENDED, true, "DrawUpscaleTonemap", 1.0f);
 	expect_technique(GS_CS_SRGB, GS_CS_709_SCRGB, true, "DrawUpscaleMultiplyTonemap", 80.0f / 300.0f);
 
+	// The area filter's upscale picks the upscale draw.
+	EXPECT_STREQ(
+	    select_draw_technique(GS_CS_SRGB, GS_CS_SRGB, select_item_filter(OBS_SCALE_AREA, 2.0f, 1.0f).upscale).name,
+	    "DrawUpscale");
+	EXPECT_STREQ(
+	    select_draw_technique(GS_CS_SRGB, GS_CS_SRGB, select_item_filter(OBS_SCALE_AREA, 0.75f, 1.0f).upscale).name,
+	    "Draw");
+
 	Levels brighter(160.0f);
 	expect_technique(GS_CS_709_SCRGB, GS_CS_SRGB, false, "DrawMultiply", 2.0f);
 	expect_technique(GS_CS_SRGB, GS_CS_709_SCRGB, false, "DrawMultiplyTonemap", 0.5f);
@@ -87,114 +97,29 @@ TEST(DrawTechnique, NamesExistInTheHostsEffects)
 	obs_leave_graphics();
 }
 
-TEST(ItemFilter, ChoosesTheHostsEffectByFilterAndSignedScale)
-{
-	ItemFilter f = select_item_filter(OBS_SCALE_DISABLE, 0.1f, 7.0f);
-	EXPECT_EQ(f.effect, OBS_EFFECT_DEFAULT);
-	EXPECT_FALSE(f.point_sampler || f.base_dimensions || f.upscale);
-
-	f = select_item_filter(OBS_SCALE_POINT, 0.1f, 3.0f);
-	EXPECT_EQ(f.effect, OBS_EFFECT_DEFAULT);
-	EXPECT_TRUE(f.point_sampler);
-	EXPECT_FALSE(f.base_dimensions);
-
-	f = select_item_filter(OBS_SCALE_BICUBIC, 1.00005f, 1.0f);
-	EXPECT_EQ(f.effect, OBS_EFFECT_DEFAULT);
-	EXPECT_FALSE(f.base_dimensions);
-	f = select_item_filter(OBS_SCALE_BICUBIC, 1.0f, 0.9998f);
-	EXPECT_EQ(f.effect, OBS_EFFECT_BICUBIC);
-	EXPECT_TRUE(f.base_dimensions);
-	f = select_item_filter(OBS_SCALE_BICUBIC, 0.4f, 2.0f);
-	EXPECT_EQ(f.effect, OBS_EFFECT_BILINEAR_LOWRES);
-	EXPECT_TRUE(f.base_dimensions);
-	f = select_item_filter(OBS_SCALE_BICUBIC, -1.0f, 1.0f);
-	EXPECT_EQ(f.effect, OBS_EFFECT_BILINEAR_LOWRES);
-	f = select_item_filter(OBS_SCALE_LANCZOS, 1.5f, 0.5f);
-	EXPECT_EQ(f.effect, OBS_EFFECT_LANCZOS);
-
-	f = select_item_filter(OBS_SCALE_AREA, 2.0f, 1.0f);
-	EXPECT_EQ(f.effect, OBS_EFFECT_AREA);
-	EXPECT_TRUE(f.upscale);
-	EXPECT_TRUE(f.base_dimensions);
-	EXPECT_STREQ(select_draw_technique(GS_CS_SRGB, GS_CS_SRGB, f.upscale).name, "DrawUpscale");
-	f = select_item_filter(OBS_SCALE_AREA, 0.75f, 1.0f);
-	EXPECT_EQ(f.effect, OBS_EFFECT_AREA);
-	EXPECT_FALSE(f.upscale);
-	EXPECT_STREQ(select_draw_technique(GS_CS_SRGB, GS_CS_SRGB, f.upscale).name, "Draw");
-
-	for (obs_scale_type other : {OBS_SCALE_BILINEAR, (obs_scale_type)7}) {
-		f = select_item_filter(other, 1.5f, 1.5f);
-		EXPECT_EQ(f.effect, OBS_EFFECT_DEFAULT);
-		EXPECT_TRUE(f.base_dimensions);
-		EXPECT_FALSE(f.upscale);
-	}
-}
-
-TEST(BlendRows, MatchTheHostsModesAndClampOutsideThem)
-{
-	const BlendRow &normal = blend_row(OBS_BLEND_NORMAL);
-	EXPECT_EQ(normal.src_color, (uint32_t)GS_BLEND_ONE);
-	EXPECT_EQ(normal.dst_color, (uint32_t)GS_BLEND_INVSRCALPHA);
-	EXPECT_EQ(normal.op, (uint32_t)GS_BLEND_OP_ADD);
-	const BlendRow &screen = blend_row(OBS_BLEND_SCREEN);
-	EXPECT_EQ(screen.dst_color, (uint32_t)GS_BLEND_INVSRCCOLOR);
-	EXPECT_EQ(screen.dst_alpha, (uint32_t)GS_BLEND_INVSRCALPHA);
-	const BlendRow &multiply = blend_row(OBS_BLEND_MULTIPLY);
-	EXPECT_EQ(multiply.src_color, (uint32_t)GS_BLEND_DSTCOLOR);
-	EXPECT_EQ(multiply.src_alpha, (uint32_t)GS_BLEND_DSTALPHA);
-	EXPECT_EQ(blend_row(OBS_BLEND_SUBTRACT).op, (uint32_t)GS_BLEND_OP_REVERSE_SUBTRACT);
-	EXPECT_EQ(blend_row(OBS_BLEND_LIGHTEN).op, (uint32_t)GS_BLEND_OP_MAX);
-	EXPECT_EQ(blend_row(OBS_BLEND_DARKEN).op, (uint32_t)GS_BLEND_OP_MIN);
-	EXPECT_EQ(&blend_row(9), &blend_row(OBS_BLEND_DARKEN));
-	EXPECT_EQ(&blend_row(-1), &blend_row(OBS_BLEND_NORMAL));
-	EXPECT_EQ(&blend_row(-2147483647 - 1), &blend_row(OBS_BLEND_NORMAL));
-}
-
 // --- Real redraws -------------------------------------------------------------
 
 constexpr uint32_t kW = 640, kH = 360;
 
-struct Scene {
-	obs_scene_t *scene;
-	explicit Scene(const char *name) : scene(harness::make_scene(name)) {}
-	Scene(const Scene &) = delete;
-	~Scene()
-	{
-		obs_source_remove(source());
-		obs_scene_release(scene);
-		obs_wait_for_destroy_queue();
-	}
-	obs_source_t *source() const { return obs_scene_get_source(scene); }
-	obs_sceneitem_t *add(obs_source_t *item_source) const
-	{
-		obs_sceneitem_t *item = obs_scene_add(scene, item_source);
-		obs_source_release(item_source);
-		return item;
-	}
-	obs_sceneitem_t *background() const
-	{
-		static int count = 0;
-		const std::string name = "background " + std::to_string(++count);
-		return add(harness::make_pattern(name.c_str(), kW, kH, "gradient"));
-	}
-	obs_sceneitem_t *pattern(const char *name, uint32_t w, uint32_t h, const char *kind, float x, float y,
-				 float sx = 1.0f, float sy = 1.0f, float rot = 0.0f) const
-	{
-		obs_sceneitem_t *item = add(harness::make_pattern(name, w, h, kind, 6));
-		const vec2 pos = {x, y}, scale = {sx, sy};
-		obs_sceneitem_set_pos(item, &pos);
-		obs_sceneitem_set_scale(item, &scale);
-		obs_sceneitem_set_rot(item, rot);
-		return item;
-	}
-	// What the host itself draws for the scene. Its items' own textures are
-	// made afresh once per video frame, so a frame passes first.
-	harness::Image host_view() const
-	{
-		harness::next_frames(1);
-		return harness::render_view(source(), kW, kH);
-	}
-};
+using harness::Scene;
+
+obs_sceneitem_t *background(const Scene &scene)
+{
+	static int count = 0;
+	const std::string name = "background " + std::to_string(++count);
+	return scene.adopt(harness::make_pattern(name.c_str(), kW, kH, "gradient"));
+}
+
+obs_sceneitem_t *pattern(const Scene &scene, const char *name, uint32_t w, uint32_t h, const char *kind, float x,
+			 float y, float sx = 1.0f, float sy = 1.0f, float rot = 0.0f)
+{
+	obs_sceneitem_t *item = scene.adopt(harness::make_pattern(name, w, h, kind, 6));
+	const vec2 pos = {x, y}, scale = {sx, sy};
+	obs_sceneitem_set_pos(item, &pos);
+	obs_sceneitem_set_scale(item, &scale);
+	obs_sceneitem_set_rot(item, rot);
+	return item;
+}
 
 struct CaptureRect {
 	int x0 = 0, y0 = 0;
@@ -318,9 +243,9 @@ void expect_same(const harness::Image &ours, const harness::Image &host, Capture
 TEST_F(RedrawFixture, DirectItemsMatchTheHostAnywhereInTheCaptureRectangle)
 {
 	Scene s("direct");
-	s.background();
-	s.pattern("checker", 100, 80, "checker", 37.5f, 21.0f, 1.3f, 1.3f, 15.0f);
-	const harness::Image host = s.host_view();
+	background(s);
+	pattern(s, "checker", 100, 80, "checker", 37.5f, 21.0f, 1.3f, 1.3f, 15.0f);
+	const harness::Image host = s.view(kW, kH);
 	expect_same(redraw(s), host);
 	EXPECT_EQ(via_texture, (std::vector<bool>{false, false}));
 	EXPECT_EQ(board.render->pool.slots[kSlotItem8], nullptr); // no scratch target needed
@@ -332,13 +257,13 @@ TEST_F(RedrawFixture, DirectItemsMatchTheHostAnywhereInTheCaptureRectangle)
 TEST_F(RedrawFixture, CroppedItemsMatchTheHost)
 {
 	Scene s("cropped");
-	s.background();
-	obs_sceneitem_t *item = s.pattern("cropped checker", 100, 80, "detail", 200.0f, 100.0f, 1.5f, 1.5f);
+	background(s);
+	obs_sceneitem_t *item = pattern(s, "cropped checker", 100, 80, "detail", 200.0f, 100.0f, 1.5f, 1.5f);
 	const obs_sceneitem_crop crop = {5, 7, 11, 3};
 	obs_sceneitem_set_crop(item, &crop);
-	obs_sceneitem_t *flipped = s.pattern("flipped", 90, 70, "detail", 500.0f, 200.0f, -1.0f, 1.0f, 10.0f);
+	obs_sceneitem_t *flipped = pattern(s, "flipped", 90, 70, "detail", 500.0f, 200.0f, -1.0f, 1.0f, 10.0f);
 	obs_sceneitem_set_crop(flipped, &crop);
-	const harness::Image host = s.host_view();
+	const harness::Image host = s.view(kW, kH);
 	expect_same(redraw(s), host);
 	EXPECT_EQ(via_texture, (std::vector<bool>{false, true, true}));
 	ASSERT_NE(board.render->pool.slots[kSlotItem8], nullptr);
@@ -379,17 +304,17 @@ TEST_F(RedrawFixture, ScaleFiltersMatchTheHost)
 	};
 	for (obs_scale_type filter : filters) {
 		Scene s("filters");
-		s.background();
+		background(s);
 		int n = 0;
 		for (const Placed &p : placed) {
 			const std::string name = "filtered " + std::to_string(n++);
 			// A flipped item extends to the left of its position.
 			const float x = p.sx < 0.0f ? p.x + (float)p.w * -p.sx : p.x;
-			obs_sceneitem_t *item = s.pattern(name.c_str(), p.w, p.h, "detail", x, p.y, p.sx, p.sy);
+			obs_sceneitem_t *item = pattern(s, name.c_str(), p.w, p.h, "detail", x, p.y, p.sx, p.sy);
 			obs_sceneitem_set_scale_filter(item, filter);
 		}
 		SCOPED_TRACE(testing::Message() << "filter " << filter);
-		const harness::Image host = s.host_view();
+		const harness::Image host = s.view(kW, kH);
 		// Point sampling picks a whole texel, and Mesa's software rasterizer
 		// lands some rows of a scaled item on the neighbouring texel when the
 		// target is 384 rather than 360 pixels high (the same quad, only the
@@ -407,12 +332,12 @@ TEST_F(RedrawFixture, BlendingModesMatchTheHost)
 {
 	for (int mode = OBS_BLEND_NORMAL; mode <= OBS_BLEND_DARKEN; ++mode) {
 		Scene s("blending");
-		s.background();
-		s.pattern("under", 200, 160, "checker", 150.0f, 60.0f);
-		obs_sceneitem_t *item = s.pattern("blended", 200, 160, "detail", 220.0f, 120.0f, 1.0f, 1.0f, 8.0f);
+		background(s);
+		pattern(s, "under", 200, 160, "checker", 150.0f, 60.0f);
+		obs_sceneitem_t *item = pattern(s, "blended", 200, 160, "detail", 220.0f, 120.0f, 1.0f, 1.0f, 8.0f);
 		obs_sceneitem_set_blending_mode(item, (obs_blending_type)mode);
 		SCOPED_TRACE(testing::Message() << "blending mode " << mode);
-		const harness::Image host = s.host_view();
+		const harness::Image host = s.view(kW, kH);
 		expect_same(redraw(s), host);
 		EXPECT_EQ(via_texture.back(), mode != OBS_BLEND_NORMAL);
 	}
@@ -423,14 +348,14 @@ TEST_F(RedrawFixture, TheSrgbOffMethodMatchesTheHostAndIsNotTheDefault)
 	harness::Image with_method[2];
 	for (obs_blending_method method : {OBS_BLEND_METHOD_DEFAULT, OBS_BLEND_METHOD_SRGB_OFF}) {
 		Scene s("srgb off");
-		s.background();
-		obs_sceneitem_t *item = s.pattern(method ? "gamma srgb off" : "gamma default", 120, 90, "checker",
-						  100.0f, 80.0f, 1.37f, 1.37f);
+		background(s);
+		obs_sceneitem_t *item = pattern(s, method ? "gamma srgb off" : "gamma default", 120, 90, "checker",
+						100.0f, 80.0f, 1.37f, 1.37f);
 		obs_sceneitem_set_blending_method(item, method);
 		obs_sceneitem_set_blending_mode(item, OBS_BLEND_ADDITIVE);
 		obs_sceneitem_set_scale_filter(item, OBS_SCALE_BILINEAR);
 		SCOPED_TRACE(testing::Message() << "method " << method);
-		const harness::Image host = s.host_view();
+		const harness::Image host = s.view(kW, kH);
 		with_method[method] = redraw(s);
 		expect_same(with_method[method], host);
 	}
@@ -442,24 +367,24 @@ TEST_F(RedrawFixture, TheSrgbOffMethodMatchesTheHostAndIsNotTheDefault)
 TEST_F(RedrawFixture, NestedScenesAndGroupsMatchTheHost)
 {
 	Scene nested("nested");
-	nested.add(harness::make_pattern("nested back", 320, 180, "gradient"));
-	nested.pattern("nested front", 100, 100, "detail", 60.0f, 30.0f, 1.0f, 1.0f, 30.0f);
+	nested.adopt(harness::make_pattern("nested back", 320, 180, "gradient"));
+	pattern(nested, "nested front", 100, 100, "detail", 60.0f, 30.0f, 1.0f, 1.0f, 30.0f);
 
 	Scene s("outer");
-	s.background();
+	background(s);
 	obs_sceneitem_t *nested_item = obs_scene_add(s.scene, nested.source());
 	const vec2 pos = {300.0f, 150.0f}, scale = {0.8f, 0.8f};
 	obs_sceneitem_set_pos(nested_item, &pos);
 	obs_sceneitem_set_scale(nested_item, &scale);
 
-	obs_sceneitem_t *a = s.pattern("grouped a", 80, 60, "checker", 20.0f, 200.0f);
-	obs_sceneitem_t *b = s.pattern("grouped b", 80, 60, "detail", 70.0f, 230.0f, 1.0f, 1.0f, 20.0f);
+	obs_sceneitem_t *a = pattern(s, "grouped a", 80, 60, "checker", 20.0f, 200.0f);
+	obs_sceneitem_t *b = pattern(s, "grouped b", 80, 60, "detail", 70.0f, 230.0f, 1.0f, 1.0f, 20.0f);
 	obs_sceneitem_t *members[] = {a, b};
 	obs_sceneitem_t *group = obs_scene_insert_group(s.scene, "group", members, 2);
 	ASSERT_NE(group, nullptr);
 	obs_sceneitem_set_rot(group, -10.0f);
 
-	const harness::Image host = s.host_view();
+	const harness::Image host = s.view(kW, kH);
 	expect_same(redraw(s), host);
 	EXPECT_EQ(via_texture, (std::vector<bool>{false, true, false}));
 }
@@ -467,14 +392,14 @@ TEST_F(RedrawFixture, NestedScenesAndGroupsMatchTheHost)
 TEST_F(RedrawFixture, AnItemFadingOutIsDrawnThroughItsTransition)
 {
 	Scene s("fading");
-	s.background();
-	obs_sceneitem_t *item = s.pattern("fading item", 160, 120, "detail", 200.0f, 100.0f, 1.2f, 1.2f, 5.0f);
+	background(s);
+	obs_sceneitem_t *item = pattern(s, "fading item", 160, 120, "detail", 200.0f, 100.0f, 1.2f, 1.2f, 5.0f);
 	obs_source_t *fade = obs_source_create_private("fade_transition", "item fade", nullptr);
 	ASSERT_NE(fade, nullptr);
 	obs_sceneitem_set_transition(item, false, fade);
 	obs_sceneitem_set_transition_duration(item, false, 1500);
 	obs_source_release(fade);
-	const harness::Image whole = s.host_view();
+	const harness::Image whole = s.view(kW, kH);
 	obs_sceneitem_set_visible(item, false);
 	obs_source_t *hide = obs_sceneitem_get_transition(item, false);
 
@@ -501,7 +426,7 @@ TEST_F(RedrawFixture, AnItemFadingOutIsDrawnThroughItsTransition)
 	// Half faded: neither the whole item nor the picture without it.
 	for (int i = 0; i < 300 && obs_transition_get_time(hide) < 1.0f; ++i)
 		harness::next_frames(1);
-	const harness::Image gone = s.host_view();
+	const harness::Image gone = s.view(kW, kH);
 	EXPECT_GT(compare(ours, whole, {}, 8).over, 5000u);
 	EXPECT_GT(compare(ours, gone, {}, 8).over, 5000u);
 	EXPECT_GT(compare(whole, gone, {}, 8).over, 5000u);
@@ -510,13 +435,13 @@ TEST_F(RedrawFixture, AnItemFadingOutIsDrawnThroughItsTransition)
 TEST_F(RedrawFixture, ItemsWithNothingToShowDrawNothing)
 {
 	Scene s("nothing");
-	obs_sceneitem_t *empty = s.add(harness::make_pattern("empty", 0, 0));
+	obs_sceneitem_t *empty = s.adopt(harness::make_pattern("empty", 0, 0));
 	const obs_sceneitem_crop crop = {1, 0, 0, 0};
 	obs_sceneitem_set_crop(empty, &crop);
-	obs_sceneitem_t *cropped_away = s.pattern("cropped away", 100, 80, "checker", 10.0f, 10.0f);
+	obs_sceneitem_t *cropped_away = pattern(s, "cropped away", 100, 80, "checker", 10.0f, 10.0f);
 	const obs_sceneitem_crop all = {50, 0, 50, 0};
 	obs_sceneitem_set_crop(cropped_away, &all);
-	s.host_view();
+	s.view(kW, kH);
 	const harness::Image ours = redraw(s);
 	EXPECT_EQ(via_texture, (std::vector<bool>{true, true}));
 	const Difference d = compare(ours, ours, {}, 0);

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The emergency cover: the whole canvas as a coarse mosaic, whatever the
 // board's own place, shape or fade.
-#include "render_util.h"
+#include "harness/render_util.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "render/texture_pool.h"
-#include "render_util.h"
+#include "harness/render_util.h"
 
 namespace {
 

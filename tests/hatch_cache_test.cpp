@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // A shared board's hatching, and the per-frame cache across views.
 #include "harness/frame_clock.h"
-#include "render_util.h"
+#include "harness/render_util.h"
 
 namespace {
 

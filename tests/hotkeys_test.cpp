@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "board/blur_board.h"
+#include "harness/board.h"
 #include "harness/host.h"
 
 // One block that the host frees can be watched: it is kept instead of
@@ -124,29 +125,23 @@ bool stored_bool(obs_source_t *source, const char *key, bool *has_user_value = n
 	return value;
 }
 
-struct Board {
+using harness::Board;
+
+constexpr const char *kBoard = "hotkey board";
+
+// The updates that reach a board (the host's "update" signal).
+struct UpdateCount {
 	obs_source_t *source;
 	std::atomic<int> updates{0};
 
-	explicit Board(const char *settings_json = "{}", const char *hotkeys_json = nullptr)
+	explicit UpdateCount(obs_source_t *counted) : source(counted)
 	{
-		obs_data_t *settings = harness::json(settings_json);
-		obs_data_t *hotkeys = hotkeys_json ? harness::json(hotkeys_json) : nullptr;
-		source = obs_source_create("korvanta_blur_board", "hotkey board", settings, hotkeys);
-		obs_data_release(settings);
-		obs_data_release(hotkeys);
-		signal_handler_connect(obs_source_get_signal_handler(source), "update", count_update, this);
+		signal_handler_connect(obs_source_get_signal_handler(source), "update", count, this);
 	}
-	~Board()
-	{
-		signal_handler_disconnect(obs_source_get_signal_handler(source), "update", count_update, this);
-		obs_source_release(source);
-	}
-	BlurBoard *board() const { return harness::board_of(source); }
-	obs_hotkey_id toggle() const { return board()->toggle_hotkey; }
-	obs_hotkey_id emergency() const { return board()->emergency_hotkey; }
+	UpdateCount(const UpdateCount &) = delete;
+	~UpdateCount() { signal_handler_disconnect(obs_source_get_signal_handler(source), "update", count, this); }
 
-	static void count_update(void *data, calldata_t *) { ++static_cast<Board *>(data)->updates; }
+	static void count(void *data, calldata_t *) { ++static_cast<UpdateCount *>(data)->updates; }
 };
 
 // The frontend routes every hotkey event to its own thread and calls the
@@ -168,13 +163,13 @@ void key(obs_key_t k, bool pressed, uint32_t modifiers = 0)
 
 TEST(Hotkeys, TwoPerBoardWithTheirNamesAndLocaleDescriptionsUntilDestroy)
 {
-	auto *board = new Board();
+	auto *board = new Board(kBoard);
 	const std::vector<Hotkey> keys = hotkeys_of(board->source);
 	ASSERT_EQ(keys.size(), 2u);
-	EXPECT_EQ(keys[0].id, board->toggle());
+	EXPECT_EQ(keys[0].id, board->record()->toggle_hotkey);
 	EXPECT_EQ(keys[0].name, "BlurBoard.Toggle");
 	EXPECT_EQ(keys[0].description, text("Hotkey.Toggle"));
-	EXPECT_EQ(keys[1].id, board->emergency());
+	EXPECT_EQ(keys[1].id, board->record()->emergency_hotkey);
 	EXPECT_EQ(keys[1].name, "BlurBoard.Emergency");
 	EXPECT_EQ(keys[1].description, text("Hotkey.Emergency"));
 
@@ -213,10 +208,10 @@ TEST(Hotkeys, TwoPerBoardWithTheirNamesAndLocaleDescriptionsUntilDestroy)
 // and work from the first frame.
 TEST(Hotkeys, SavedBindingsAreLoadedUnderTheNamesAndTheKeysWork)
 {
-	Board board(R"({"fade_seconds": 0})", R"({"BlurBoard.Toggle": [{"key": "OBS_KEY_F13"}],
+	Board board(kBoard, R"({"fade_seconds": 0})", R"({"BlurBoard.Toggle": [{"key": "OBS_KEY_F13"}],
 		"BlurBoard.Emergency": [{"key": "OBS_KEY_F14", "shift": true}]})");
-	EXPECT_EQ(bindings_of(board.toggle()), 1u);
-	EXPECT_EQ(bindings_of(board.emergency()), 1u);
+	EXPECT_EQ(bindings_of(board.record()->toggle_hotkey), 1u);
+	EXPECT_EQ(bindings_of(board.record()->emergency_hotkey), 1u);
 	obs_data_t *saved = obs_hotkeys_save_source(board.source);
 	obs_data_array_t *toggle = obs_data_get_array(saved, "BlurBoard.Toggle");
 	obs_data_t *first = obs_data_array_item(toggle, 0);
@@ -229,7 +224,7 @@ TEST(Hotkeys, SavedBindingsAreLoadedUnderTheNamesAndTheKeysWork)
 	EXPECT_FALSE(stored_bool(board.source, "enabled")) << "the press writes the setting at once";
 	key(OBS_KEY_F13, false);
 	harness::next_frames(2);
-	EXPECT_FALSE(board.board()->enabled.load());
+	EXPECT_FALSE(board.record()->enabled.load());
 
 	key(OBS_KEY_F14, true); // without shift: not this binding
 	key(OBS_KEY_F14, false);
@@ -238,7 +233,7 @@ TEST(Hotkeys, SavedBindingsAreLoadedUnderTheNamesAndTheKeysWork)
 	key(OBS_KEY_F14, false, INTERACT_SHIFT_KEY);
 	EXPECT_TRUE(stored_bool(board.source, "emergency"));
 	harness::next_frames(2);
-	EXPECT_TRUE(board.board()->emergency_applied.load());
+	EXPECT_TRUE(board.record()->emergency_applied.load());
 }
 
 TEST(Hotkeys, TheTogglePressStoresEnabledFalseAndLeavesEveryOtherSetting)
@@ -246,10 +241,10 @@ TEST(Hotkeys, TheTogglePressStoresEnabledFalseAndLeavesEveryOtherSetting)
 	const char *settings = R"({"mode": "mosaic", "blur_radius": 42.5, "mosaic_size": 31.0, "strength": 80.0,
 		"fade_seconds": 0.0, "width": 300, "height": 200, "emergency_size": 9.5, "shape": "ellipse",
 		"feather": 12.0, "force_redraw": true})";
-	Board board(settings);
+	Board board(kBoard, settings);
 	const std::string before = stored(board.source);
 	Routed routed;
-	routed.press(board.toggle());
+	routed.press(board.record()->toggle_hotkey);
 
 	obs_data_t *expected = harness::json(before.c_str());
 	obs_data_set_bool(expected, "enabled", false);
@@ -257,7 +252,7 @@ TEST(Hotkeys, TheTogglePressStoresEnabledFalseAndLeavesEveryOtherSetting)
 	obs_data_release(expected);
 
 	harness::next_frames(2);
-	BlurBoard *b = board.board();
+	BlurBoard *b = board.record();
 	EXPECT_FALSE(b->enabled.load());
 	{
 		std::lock_guard<std::mutex> lock(b->mutex);
@@ -280,7 +275,7 @@ TEST(Hotkeys, TheTogglePressStoresEnabledFalseAndLeavesEveryOtherSetting)
 	EXPECT_FALSE(obs_data_get_bool(shown, "enabled"));
 	obs_data_release(shown);
 
-	routed.press(board.toggle());
+	routed.press(board.record()->toggle_hotkey);
 	harness::next_frames(2);
 	EXPECT_TRUE(stored_bool(board.source, "enabled"));
 	EXPECT_TRUE(b->enabled.load());
@@ -288,61 +283,62 @@ TEST(Hotkeys, TheTogglePressStoresEnabledFalseAndLeavesEveryOtherSetting)
 
 TEST(Hotkeys, TheEmergencyPressedTwiceWithTheUpdateBetweenEndsOff)
 {
-	Board board;
+	Board board(kBoard);
 	Routed routed;
-	routed.press(board.emergency());
+	routed.press(board.record()->emergency_hotkey);
 	harness::next_frames(2);
 	EXPECT_TRUE(stored_bool(board.source, "emergency"));
-	EXPECT_TRUE(board.board()->emergency_applied.load());
+	EXPECT_TRUE(board.record()->emergency_applied.load());
 	{
-		std::lock_guard<std::mutex> lock(board.board()->mutex);
-		EXPECT_TRUE(board.board()->emergency);
+		std::lock_guard<std::mutex> lock(board.record()->mutex);
+		EXPECT_TRUE(board.record()->emergency);
 	}
-	routed.press(board.emergency());
+	routed.press(board.record()->emergency_hotkey);
 	harness::next_frames(2);
 	EXPECT_FALSE(stored_bool(board.source, "emergency"));
-	EXPECT_FALSE(board.board()->emergency_applied.load());
-	EXPECT_TRUE(board.board()->enabled.load()) << "the emergency hotkey leaves the effect alone";
+	EXPECT_FALSE(board.record()->emergency_applied.load());
+	EXPECT_TRUE(board.record()->enabled.load()) << "the emergency hotkey leaves the effect alone";
 }
 
 TEST(Hotkeys, AReleaseDoesNothing)
 {
-	Board board;
+	Board board(kBoard);
+	const UpdateCount count(board.source);
 	harness::next_frames(2);
-	const int updates = board.updates.load();
+	const int updates = count.updates.load();
 	const std::string before = stored(board.source);
 	{
 		Routed routed;
-		obs_hotkey_trigger_routed_callback(board.toggle(), false);
-		obs_hotkey_trigger_routed_callback(board.emergency(), false);
+		obs_hotkey_trigger_routed_callback(board.record()->toggle_hotkey, false);
+		obs_hotkey_trigger_routed_callback(board.record()->emergency_hotkey, false);
 	}
 	obs_key_combination_t combo{0, OBS_KEY_F15};
-	obs_hotkey_load_bindings(board.toggle(), &combo, 1);
+	obs_hotkey_load_bindings(board.record()->toggle_hotkey, &combo, 1);
 	key(OBS_KEY_F15, false);
 	harness::next_frames(3);
 	EXPECT_EQ(stored(board.source), before);
-	EXPECT_EQ(board.updates.load(), updates) << "no update reached the board";
-	EXPECT_TRUE(board.board()->enabled.load());
-	EXPECT_FALSE(board.board()->emergency_applied.load());
+	EXPECT_EQ(count.updates.load(), updates) << "no update reached the board";
+	EXPECT_TRUE(board.record()->enabled.load());
+	EXPECT_FALSE(board.record()->emergency_applied.load());
 }
 
 // A press reads what the board last applied: two presses that both come
 // before the host applies the first request ask for the same value.
 TEST(Hotkeys, PressesBeforeTheUpdateIsAppliedRequestTheSameValue)
 {
-	Board board;
+	Board board(kBoard);
 	harness::next_frames(1);
 	Routed routed;
 	{
 		// The board's update waits on its lock, so neither request is
 		// applied before both were made.
-		std::lock_guard<std::mutex> lock(board.board()->mutex);
-		routed.press(board.toggle());
-		routed.press(board.toggle());
+		std::lock_guard<std::mutex> lock(board.record()->mutex);
+		routed.press(board.record()->toggle_hotkey);
+		routed.press(board.record()->toggle_hotkey);
 		EXPECT_FALSE(stored_bool(board.source, "enabled"));
 	}
 	harness::next_frames(2);
-	EXPECT_FALSE(board.board()->enabled.load());
+	EXPECT_FALSE(board.record()->enabled.load());
 	EXPECT_FALSE(stored_bool(board.source, "enabled"));
 }
 
@@ -350,15 +346,15 @@ TEST(Hotkeys, PressesBeforeTheUpdateIsAppliedRequestTheSameValue)
 // fades out over "fade_seconds" instead of vanishing.
 TEST(Hotkeys, TheToggleFadesTheEffectOut)
 {
-	Board board(R"({"fade_seconds": 2.0})");
+	Board board(kBoard, R"({"fade_seconds": 2.0})");
 	harness::next_frames(2);
 	auto level = [&] {
-		std::lock_guard<std::mutex> lock(board.board()->mutex);
-		return board.board()->fade_level;
+		std::lock_guard<std::mutex> lock(board.record()->mutex);
+		return board.record()->fade_level;
 	};
 	ASSERT_EQ(level(), 1.0f);
 	Routed routed;
-	routed.press(board.toggle());
+	routed.press(board.record()->toggle_hotkey);
 	harness::next_frames(4);
 	const float early = level();
 	EXPECT_LT(early, 1.0f);
@@ -376,8 +372,8 @@ TEST(Hotkeys, AKeyHeldWhileItsBoardGoesIsLetGoFirst)
 {
 	int written_after_free = 0, watched_frees = 0;
 	for (int round = 0; round < 10; ++round) {
-		auto *board = new Board();
-		const obs_hotkey_id id = board->toggle();
+		auto *board = new Board(kBoard);
+		const obs_hotkey_id id = board->record()->toggle_hotkey;
 		obs_key_combination_t combo{0, OBS_KEY_F21};
 		obs_hotkey_load_bindings(id, &combo, 1);
 		std::pair<obs_hotkey_id, obs_hotkey_t *> search{id, nullptr};

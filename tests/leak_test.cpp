@@ -3,7 +3,7 @@
 // host's output and combined as a viewer who records the stream would:
 // none of the text's fine detail may come back.
 #include "harness/leak.h"
-#include "render_util.h"
+#include "harness/render_util.h"
 
 namespace {
 

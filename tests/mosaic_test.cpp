@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Mosaic boards over a gradient: one colour per cell, cells on the grid
 // anchored at the canvas origin, with the size the fade level gives.
-#include "render_util.h"
+#include "harness/render_util.h"
 
 namespace {
 

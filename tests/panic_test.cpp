@@ -11,7 +11,7 @@
 #include <fstream>
 #include <functional>
 
-#include "render_util.h"
+#include "harness/render_util.h"
 
 namespace {
 

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "board/blur_board.h"
+#include "harness/board.h"
 #include "harness/host.h"
 #include "host/source_profiler.h"
 
@@ -152,16 +153,7 @@ TEST(ProfilingSwitch, FollowsTheVariableAtModuleLoad)
 	EXPECT_EQ(harness::log_matching("plugin loaded successfully").size(), 1u);
 }
 
-struct Board {
-	obs_source_t *source;
-	explicit Board(const char *name) : source(harness::make_board(name)) {}
-	Board(const Board &) = delete;
-	~Board()
-	{
-		obs_source_remove(source);
-		obs_source_release(source);
-	}
-};
+using harness::Board;
 
 using Clock = std::chrono::steady_clock;
 

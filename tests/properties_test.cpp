@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "board/blur_board.h"
+#include "harness/board.h"
 #include "harness/host.h"
 
 namespace {
@@ -185,17 +186,16 @@ bool visible(obs_properties_t *props, const char *key)
 	return obs_property_visible(obs_properties_get(props, key));
 }
 
-struct Board {
-	obs_source_t *source;
-	explicit Board(const char *json = "{}") : source(harness::make_board("properties board", json)) {}
-	~Board() { obs_source_release(source); }
-};
+// Looked up by name in a scene by one case.
+constexpr const char *kBoard = "properties board";
+
+using harness::Board;
 
 class Properties : public ::testing::Test {};
 
 TEST_F(Properties, EveryControlInOrderWithItsRangeSuffixAndTexts)
 {
-	Board board;
+	Board board(kBoard);
 	obs_properties_t *props = obs_source_properties(board.source);
 	ASSERT_NE(props, nullptr);
 	EXPECT_EQ(keys_of(props), expected_keys(true));
@@ -226,7 +226,7 @@ TEST_F(Properties, TheTypeAsSuchStartsWithHelpAndAppliesTheDefaults)
 
 TEST_F(Properties, AnUnplacedBoardSaysSoInAPlainLineFirst)
 {
-	Board board;
+	Board board(kBoard);
 	harness::next_frames(2);
 	obs_properties_t *props = obs_source_properties(board.source);
 	obs_property_t *status = obs_properties_first(props);
@@ -271,7 +271,7 @@ class PlacedProperties : public Properties {
 
 TEST_F(PlacedProperties, APlacedBoardHasNoStatusLineAndASharedOneWarns)
 {
-	Board board;
+	Board board(kBoard);
 	obs_scene_t *first = scene("first");
 	obs_sceneitem_t *item = obs_scene_add(first, board.source);
 	ASSERT_NE(item, nullptr);
@@ -294,7 +294,7 @@ TEST_F(PlacedProperties, APlacedBoardHasNoStatusLineAndASharedOneWarns)
 
 	// Both items gone: not placed any more.
 	obs_sceneitem_remove(item);
-	obs_sceneitem_remove(obs_scene_find_source(second, "properties board"));
+	obs_sceneitem_remove(obs_scene_find_source(second, kBoard));
 	settle(board.source, PlacementStatus::NotPlaced);
 	props = obs_source_properties(board.source);
 	status = obs_properties_first(props);
@@ -307,7 +307,7 @@ TEST_F(PlacedProperties, APlacedBoardHasNoStatusLineAndASharedOneWarns)
 // asks for a new list.
 TEST_F(PlacedProperties, TheStatusLineIsTheOneOfTheMomentTheListWasBuilt)
 {
-	Board board;
+	Board board(kBoard);
 	obs_properties_t *before = obs_source_properties(board.source);
 	obs_scene_t *only = scene("only");
 	ASSERT_NE(obs_scene_add(only, board.source), nullptr);
@@ -338,7 +338,7 @@ TEST_F(Properties, EachModeShowsItsOwnControls)
 	const Case cases[] = {{"cover", cover},  {"blur", blur},     {"mosaic", mosaic}, {"Mosaic", blur},
 			      {"mosaic ", blur}, {"Cover", blur},    {"", blur},         {"pixelate", blur},
 			      {nullptr, blur},   {"mosaic", mosaic}, {"cover", cover}};
-	Board board(R"({"mode": "cover"})");
+	Board board(kBoard, R"({"mode": "cover"})");
 	obs_properties_t *props = obs_source_properties(board.source);
 	// The host ran the callback with the board's settings when it built the list.
 	for (const std::string &key : switched)
@@ -386,7 +386,7 @@ TEST_F(Properties, WarningsShowExactlyWhileTheSettingHidesLittle)
 	    {R"({"blur_radius": 100, "strength": 0})", "blur_radius_warning", "0/9999+"},
 	    {R"({"mode": "cover", "blur_radius": 2, "mosaic_size": 2, "strength": 10})", nullptr, ""},
 	};
-	Board board;
+	Board board(kBoard);
 	obs_properties_t *props = obs_source_properties(board.source);
 	for (const Case &c : cases) {
 		SCOPED_TRACE(c.settings);
@@ -414,7 +414,7 @@ TEST_F(Properties, WarningsShowExactlyWhileTheSettingHidesLittle)
 
 TEST_F(Properties, TheListKeepsNoPointerToTheBoard)
 {
-	Board *board = new Board(R"({"mode": "mosaic"})");
+	Board *board = new Board(kBoard, R"({"mode": "mosaic"})");
 	obs_properties_t *props = obs_source_properties(board->source);
 	delete board;
 	obs_wait_for_destroy_queue();
@@ -429,7 +429,7 @@ TEST_F(Properties, TheListKeepsNoPointerToTheBoard)
 // the others still come from the file.
 TEST(MissingKeys, ShowTheKeyWhereTheLocaleHasNoText)
 {
-	Board board;
+	Board board(kBoard);
 	obs_properties_t *props = obs_source_properties(board.source);
 	EXPECT_STREQ(obs_property_description(obs_properties_get(props, "mode")), "Mode");
 	EXPECT_STREQ(obs_property_float_suffix(obs_properties_get(props, "fade_seconds")), "Unit.Seconds");

@@ -17,7 +17,9 @@
 #include <vector>
 
 #include "board/blur_board.h"
+#include "harness/board.h"
 #include "harness/host.h"
+#include "harness/scene.h"
 #include "placement/registry.h"
 
 // Interposers of the host's enumerations. The test binary exports them, so
@@ -143,30 +145,8 @@ void obs_sceneitem_group_enum_items(obs_sceneitem_t *group, bool (*callback)(obs
 
 namespace {
 
-// A scene of the main canvas, taken out of it and released at the end.
-struct Scene {
-	obs_scene_t *scene;
-	explicit Scene(const char *name) : scene(harness::make_scene(name)) {}
-	Scene(const Scene &) = delete;
-	~Scene()
-	{
-		obs_source_remove(source());
-		obs_scene_release(scene);
-	}
-	obs_source_t *source() const { return obs_scene_get_source(scene); }
-	obs_sceneitem_t *add(obs_source_t *item_source) const { return obs_scene_add(scene, item_source); }
-};
-
-struct Board {
-	obs_source_t *source;
-	explicit Board(const char *name) : source(harness::make_board(name)) {}
-	Board(const Board &) = delete;
-	~Board()
-	{
-		obs_source_remove(source);
-		obs_source_release(source);
-	}
-};
+using harness::Board;
+using harness::Scene;
 
 // A placement read back as plain handles (compared by identity only).
 struct Found {

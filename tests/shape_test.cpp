@@ -2,7 +2,7 @@
 // Shaped boards: ellipse and feathered edges. Over a one-pixel checker a
 // strong blur is uniform grey (0.5 in linear light), so the mask m of every
 // pixel can be read back: out = lerp(picture, 0.5, m).
-#include "render_util.h"
+#include "harness/render_util.h"
 
 namespace {
 

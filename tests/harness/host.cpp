@@ -384,11 +384,13 @@ obs_data_t *json(const char *text)
 	return obs_data_create_from_json(text);
 }
 
-obs_source_t *make_board(const char *name, const char *settings_json)
+obs_source_t *make_board(const char *name, const char *settings_json, const char *hotkeys_json)
 {
 	obs_data_t *settings = json(settings_json);
-	obs_source_t *source = obs_source_create("korvanta_blur_board", name, settings, nullptr);
+	obs_data_t *hotkeys = hotkeys_json ? json(hotkeys_json) : nullptr;
+	obs_source_t *source = obs_source_create("korvanta_blur_board", name, settings, hotkeys);
 	obs_data_release(settings);
+	obs_data_release(hotkeys);
 	return source;
 }
 

@@ -120,7 +120,8 @@ obs_data_t *json(const char *text);
 // dark).
 obs_source_t *make_pattern(const char *name, uint32_t width, uint32_t height, const char *kind = "checker",
 			   int cell = 8, uint32_t color = 0xff00ff00);
-obs_source_t *make_board(const char *name, const char *settings_json = "{}");
+// hotkeys_json: bindings as a scene collection saves them.
+obs_source_t *make_board(const char *name, const char *settings_json = "{}", const char *hotkeys_json = nullptr);
 obs_scene_t *make_scene(const char *name);
 // Removes a scene from its canvas and drops the reference. A public scene
 // that is only released, as the frontend never does, leaks the canvas's

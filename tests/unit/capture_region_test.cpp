@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <random>
 
 #include "render/capture.h"
@@ -43,6 +44,14 @@ matrix4 rotated(float degrees, float scale, float x, float y)
 	return m;
 }
 
+void expect_region(const CaptureRegion &region, int x0, int y0, int width, int height)
+{
+	EXPECT_EQ(region.x0, x0);
+	EXPECT_EQ(region.y0, y0);
+	EXPECT_EQ(region.width, width);
+	EXPECT_EQ(region.height, height);
+}
+
 TEST(Reach, BlurRadius20AtFullLevelCapturesTheAlignedRegion)
 {
 	const Reach reach = blur_reach(100, 100, 740, 460, 20.0f, 1.0f);
@@ -57,10 +66,7 @@ TEST(Reach, BlurRadius20AtFullLevelCapturesTheAlignedRegion)
 
 	CaptureRegion region;
 	ASSERT_TRUE(snap_capture_region(reach, 100, 100, 740, 460, 1920, 1080, region));
-	EXPECT_EQ(region.x0, 64);
-	EXPECT_EQ(region.y0, 64);
-	EXPECT_EQ(region.width, 768);
-	EXPECT_EQ(region.height, 448);
+	expect_region(region, 64, 64, 768, 448);
 	EXPECT_FLOAT_EQ(region.valid_x0, 64.0f);
 	EXPECT_FLOAT_EQ(region.valid_y0, 64.0f);
 	EXPECT_FLOAT_EQ(region.valid_x1, 832.0f);
@@ -80,14 +86,21 @@ TEST(Reach, BlurTooWeakToShowDrawsNothing)
 
 TEST(Reach, BlurLevelsFollowSigma)
 {
-	EXPECT_EQ(blur_reach(0, 0, 1, 1, 2.0f, 1.0f).levels, 0); // sigma 1
-	EXPECT_EQ(blur_reach(0, 0, 1, 1, 8.0f, 1.0f).levels, 1); // sigma 4
-	EXPECT_EQ(blur_reach(0, 0, 1, 1, 500.0f, 1.0f).levels, 6); // sigma 250
-	EXPECT_EQ(blur_reach(0, 0, 1, 1, 500.0f, 0.5f).levels, 4); // sigma 62.5
-	EXPECT_FLOAT_EQ(level_sigma(250.0f, 6), 3.90625f);
-	EXPECT_FLOAT_EQ(level_sigma(10.0f, 2), 2.5f);
-	EXPECT_FLOAT_EQ(level_sigma(1.0f, 0), 1.0f);
-	EXPECT_FLOAT_EQ(level_sigma(0.01f, 0), 0.05f);
+	// radius, level: the levels down (sigma 1, 4, 250, 62.5).
+	struct Levels {
+		float radius, level;
+		int levels;
+	};
+	for (const Levels c : {Levels{2, 1, 0}, Levels{8, 1, 1}, Levels{500, 1, 6}, Levels{500, 0.5f, 4}})
+		EXPECT_EQ(blur_reach(0, 0, 1, 1, c.radius, c.level).levels, c.levels) << c.radius << " at " << c.level;
+	// sigma, levels: the sigma left at the last level.
+	struct Left {
+		float sigma;
+		int levels;
+		float left;
+	};
+	for (const Left c : {Left{250, 6, 3.90625f}, Left{10, 2, 2.5f}, Left{1, 0, 1}, Left{0.01f, 0, 0.05f}})
+		EXPECT_FLOAT_EQ(level_sigma(c.sigma, c.levels), c.left) << c.sigma << " " << c.levels;
 	// From sigma 4 on, the smallest level's sigma stays within 2..4 texels
 	// (the 25 taps of the Blur pass cover three sigmas).
 	for (float sigma = 4.0f; sigma <= 256.0f; sigma *= 1.07f) {
@@ -178,10 +191,7 @@ TEST(Reach, EmergencyCellsFollowTheShorterCanvasSide)
 	EXPECT_EQ(r.levels, 4);
 	CaptureRegion region;
 	ASSERT_TRUE(snap_capture_region(r, 0, 0, 1920, 1080, 1920, 1080, region));
-	EXPECT_EQ(region.x0, 0);
-	EXPECT_EQ(region.y0, 0);
-	EXPECT_EQ(region.width, 1920);
-	EXPECT_EQ(region.height, 1088);
+	expect_region(region, 0, 0, 1920, 1088);
 	EXPECT_FLOAT_EQ(region.valid_x1, 1920.0f);
 	EXPECT_FLOAT_EQ(region.valid_y1, 1080.0f);
 
@@ -194,19 +204,13 @@ TEST(Region, PartlyOffTheCanvasKeepsOnlyThePartInside)
 	const Reach r = blur_reach(-300, -200, 100, 60, 10.0f, 1.0f); // margin 15 + 2
 	CaptureRegion region;
 	ASSERT_TRUE(snap_capture_region(r, -300, -200, 100, 60, 640, 360, region));
-	EXPECT_EQ(region.x0, 0);
-	EXPECT_EQ(region.y0, 0);
-	EXPECT_EQ(region.width, 128);
-	EXPECT_EQ(region.height, 128);
+	expect_region(region, 0, 0, 128, 128);
 	EXPECT_FLOAT_EQ(region.valid_x1, 128.0f);
 
 	// Near the far corner the region runs past the canvas; valid does not.
 	const Reach far = blur_reach(600, 330, 700, 400, 10.0f, 1.0f);
 	ASSERT_TRUE(snap_capture_region(far, 600, 330, 700, 400, 640, 360, region));
-	EXPECT_EQ(region.x0, 576);
-	EXPECT_EQ(region.y0, 256);
-	EXPECT_EQ(region.width, 64);
-	EXPECT_EQ(region.height, 128);
+	expect_region(region, 576, 256, 64, 128);
 	EXPECT_FLOAT_EQ(region.valid_x1, 640.0f);
 	EXPECT_FLOAT_EQ(region.valid_y1, 360.0f);
 }
@@ -573,50 +577,41 @@ TEST(CopyOrRedraw, CopiesOnlyWhenTheTargetShowsTheCanvasOneToOne)
 	view.format = GS_RGBA;
 	view.viewport = {0, 0, 1920, 1080};
 	view.world = item;
-	EXPECT_TRUE(target_shows_canvas(view, 1920, 1080, GS_RGBA, item));
-	TargetView bgra = view;
-	bgra.format = GS_BGRA;
-	EXPECT_TRUE(target_shows_canvas(bgra, 1920, 1080, GS_RGBA, item));
-
-	TargetView v = view;
-	v.has_target = false;
-	EXPECT_FALSE(target_shows_canvas(v, 1920, 1080, GS_RGBA, item));
-	v = view;
-	v.width = 1280;
-	EXPECT_FALSE(target_shows_canvas(v, 1920, 1080, GS_RGBA, item));
-	v = view;
-	v.viewport = {10, 0, 1920, 1080};
-	EXPECT_FALSE(target_shows_canvas(v, 1920, 1080, GS_RGBA, item));
-	v = view;
-	v.viewport = {0, 0, 960, 540};
-	EXPECT_FALSE(target_shows_canvas(v, 1920, 1080, GS_RGBA, item));
-	v = view;
-	v.format = GS_RGBA16F;
-	EXPECT_FALSE(target_shows_canvas(v, 1920, 1080, GS_RGBA, item));
-	EXPECT_TRUE(target_shows_canvas(v, 1920, 1080, GS_RGBA16F, item));
-	EXPECT_FALSE(target_shows_canvas(view, 1920, 1080, GS_RGBA16F, item));
-	v = view;
-	v.format = GS_R10G10B10A2;
-	EXPECT_FALSE(target_shows_canvas(v, 1920, 1080, GS_RGBA, item));
-
-	// The world matrix must be the item's own, within 0.001 per element.
-	v = view;
-	v.world.t.x += 0.0009f;
-	EXPECT_TRUE(target_shows_canvas(v, 1920, 1080, GS_RGBA, item));
-	v.world.t.x += 0.002f;
-	EXPECT_FALSE(target_shows_canvas(v, 1920, 1080, GS_RGBA, item));
-	v = view;
-	v.world.x.x *= 0.5f;
-	EXPECT_FALSE(target_shows_canvas(v, 1920, 1080, GS_RGBA, item));
-	v = view;
-	v.world.z.w = 0.01f;
-	EXPECT_FALSE(target_shows_canvas(v, 1920, 1080, GS_RGBA, item));
+	// The view changed from the canvas's own, the chain's format, and
+	// whether the board copies from the target.
+	struct Case {
+		const char *what;
+		std::function<void(TargetView &)> change;
+		gs_color_format chain;
+		bool copies;
+	};
+	const Case cases[] = {
+	    {"the canvas", [](TargetView &) {}, GS_RGBA, true},
+	    {"BGRA target", [](TargetView &v) { v.format = GS_BGRA; }, GS_RGBA, true},
+	    {"no target", [](TargetView &v) { v.has_target = false; }, GS_RGBA, false},
+	    {"narrower target", [](TargetView &v) { v.width = 1280; }, GS_RGBA, false},
+	    {"viewport moved", [](TargetView &v) { v.viewport = {10, 0, 1920, 1080}; }, GS_RGBA, false},
+	    {"viewport smaller", [](TargetView &v) { v.viewport = {0, 0, 960, 540}; }, GS_RGBA, false},
+	    {"16-bit target", [](TargetView &v) { v.format = GS_RGBA16F; }, GS_RGBA, false},
+	    {"16-bit target and chain", [](TargetView &v) { v.format = GS_RGBA16F; }, GS_RGBA16F, true},
+	    {"16-bit chain", [](TargetView &) {}, GS_RGBA16F, false},
+	    {"10-bit target", [](TargetView &v) { v.format = GS_R10G10B10A2; }, GS_RGBA, false},
+	    // The world matrix must be the item's own, within 0.001 per element.
+	    {"world 0.0009 off", [](TargetView &v) { v.world.t.x += 0.0009f; }, GS_RGBA, true},
+	    {"world 0.0029 off",
+	     [](TargetView &v) {
+		     v.world.t.x += 0.0009f;
+		     v.world.t.x += 0.002f;
+	     },
+	     GS_RGBA, false},
+	    {"world scaled", [](TargetView &v) { v.world.x.x *= 0.5f; }, GS_RGBA, false},
+	    {"world projective", [](TargetView &v) { v.world.z.w = 0.01f; }, GS_RGBA, false},
+	};
+	for (const Case &c : cases) {
+		TargetView v = view;
+		c.change(v);
+		EXPECT_EQ(target_shows_canvas(v, 1920, 1080, c.chain, item), c.copies) << c.what;
+	}
 }
 
 } // namespace
-
-int main(int argc, char **argv)
-{
-	::testing::InitGoogleTest(&argc, argv);
-	return RUN_ALL_TESTS();
-}
