@@ -580,6 +580,8 @@ std::vector<Config> configurations(const std::vector<double> &radii)
 	    {"mosaic 8", Kind::Board, 0.0f, board("\"mode\": \"mosaic\", \"mosaic_size\": 8")},
 	    {"mosaic 24", Kind::Board, 0.0f, board("\"mode\": \"mosaic\", \"mosaic_size\": 24")},
 	    {"mosaic 64", Kind::Board, 0.0f, board("\"mode\": \"mosaic\", \"mosaic_size\": 64")},
+	    // Reads nothing beneath and runs no pass: one blended quad.
+	    {"cover", Kind::Board, 0.0f, board("\"mode\": \"cover\"")},
 	    {"blur 20 fading", Kind::Board, 0.0f, board("\"blur_radius\": 20", 1), true},
 	    {"mosaic 24 fading", Kind::Board, 0.0f, board("\"mode\": \"mosaic\", \"mosaic_size\": 24", 1), true},
 	    {"emergency cover", Kind::Board, 0.0f, board("\"emergency\": true"), false, true},
@@ -799,6 +801,10 @@ void print_targets(const Costs &costs)
 		    fc.hi / fc.lo);
 	std::printf("  x reference, at most                  %8.2f %8.2f   (target at most 3; %s, %s)\n", ft.worst,
 		    fc.worst, ft.worst_name.c_str(), fc.worst_name.c_str());
+	const Config &cover = costs.find("cover"), &blur20 = costs.find("blur 20");
+	if (cover.name == "cover" && blur20.name == "blur 20")
+		std::printf("  cover / blur 20                       %8.2f %8.2f   (target below 1)\n",
+			    costs.added(cover) / costs.added(blur20), costs.cpu_added(cover) / costs.cpu_added(blur20));
 	const Config &panic = costs.find("panic cover"), &panic_off = costs.find("panic off again");
 	if (panic.kind == Kind::Panic)
 		std::printf("  panic cover x canvas pass             %8.2f %8.2f   (target at most 3)\n",

@@ -56,11 +56,14 @@ TEST(BoardSettings, DefaultsMatchTheInitialRecord)
 	EXPECT_EQ(obs_data_get_double(defaults, "emergency_size"), 6.0);
 	EXPECT_STREQ(obs_data_get_string(defaults, "shape"), "rect");
 	EXPECT_EQ(obs_data_get_double(defaults, "feather"), 0.0);
+	EXPECT_EQ(obs_data_get_int(defaults, "cover_color"), 0xFF303030);
+	EXPECT_STREQ(obs_data_get_string(defaults, "cover_image"), "");
 	EXPECT_FALSE(obs_data_has_default_value(defaults, "force_redraw"));
 
 	// The defaults' order is the documented one.
-	const char *expected[] = {"mode",  "blur_radius", "mosaic_size", "strength",       "enabled", "fade_seconds",
-				  "width", "height",      "emergency",   "emergency_size", "shape",   "feather"};
+	const char *expected[] = {"mode",         "blur_radius", "mosaic_size", "strength",   "enabled",
+				  "fade_seconds", "width",       "height",      "emergency",  "emergency_size",
+				  "shape",        "feather",     "cover_color", "cover_image"};
 	size_t i = 0;
 	for (obs_data_item_t *item = obs_data_first(defaults); item; obs_data_item_next(&item), ++i) {
 		ASSERT_LT(i, std::size(expected));
@@ -167,6 +170,26 @@ TEST(BoardSettings, FixedChoicesCompareExactly)
 	apply(board, R"({"mode": "mosaic ", "shape": "Ellipse"})");
 	EXPECT_FALSE(read(board.source).is_mosaic);
 	EXPECT_FALSE(read(board.source).is_ellipse);
+	// Cover the same way; saved "blur" and unknown values stay blur.
+	for (const auto &[mode, cover] :
+	     {std::pair{"cover", true}, {"Cover", false}, {"cover ", false}, {"blur", false}}) {
+		apply(board, (std::string(R"({"mode": ")") + mode + "\"}").c_str());
+		EXPECT_EQ(harness::board_of(board.source)->is_cover, cover) << mode;
+		EXPECT_FALSE(read(board.source).is_mosaic) << mode;
+	}
+}
+
+// A cover is opaque once faded in: the strength does not thin it, and
+// comes back when the mode changes back.
+TEST(BoardSettings, CoverModeHasFullStrength)
+{
+	Board board(kBoard, R"({"mode": "cover", "strength": 30, "cover_color": -13619152})");
+	EXPECT_EQ(read(board.source).strength, 1.0f);
+	EXPECT_EQ(read(board.source).fade_level, 1.0f);
+	// A colour stored as a signed 32-bit number is the same colour.
+	EXPECT_EQ(harness::board_of(board.source)->cover_color, 0xFF303030u);
+	apply(board, R"({"mode": "blur"})");
+	EXPECT_EQ(read(board.source).strength, 0.3f);
 }
 
 TEST(BoardSettings, HiddenForceRedrawAndEmergencyMirror)

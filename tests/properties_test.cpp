@@ -38,7 +38,7 @@ std::string text(const char *key)
 	return out;
 }
 
-enum class Kind { Info, Warning, List, Float, Int, Bool };
+enum class Kind { Info, Warning, List, Float, Int, Bool, Color, Path };
 
 struct Expected {
 	const char *key;
@@ -54,6 +54,9 @@ struct Expected {
 const std::vector<Expected> kList = {
     {"help", Kind::Info, "BlurBoard.Help", 0, 0, 0, "", nullptr},
     {"mode", Kind::List, "Mode", 0, 0, 0, "", "Mode.Desc"},
+    {"mode_guidance", Kind::Info, "Mode.Guidance", 0, 0, 0, "", nullptr},
+    {"cover_color", Kind::Color, "CoverColor", 0, 0, 0, "", "CoverColor.Desc"},
+    {"cover_image", Kind::Path, "CoverImage", 0, 0, 0, "", "CoverImage.Desc"},
     {"blur_radius", Kind::Float, "BlurRadius", 0, 200, 0.5, " px", "BlurRadius.Desc"},
     {"blur_radius_note", Kind::Info, "BlurRadius.Desc", 0, 0, 0, "", nullptr},
     {"blur_radius_warning", Kind::Warning, "BlurRadius.Warning", 0, 0, 0, "", nullptr},
@@ -63,6 +66,7 @@ const std::vector<Expected> kList = {
     {"shape", Kind::List, "Shape", 0, 0, 0, "", "Shape.Desc"},
     {"feather", Kind::Float, "Feather", 0, 300, 1, " px", "Feather.Desc"},
     {"feather_note", Kind::Info, "Feather.Desc", 0, 0, 0, "", nullptr},
+    {"feather_cover_note", Kind::Info, "Feather.CoverNote", 0, 0, 0, "", nullptr},
     {"strength", Kind::Float, "Strength", 0, 100, 1, " %", "Strength.Desc"},
     {"strength_note", Kind::Info, "Strength.Desc", 0, 0, 0, "", nullptr},
     {"enabled", Kind::Bool, "Enabled", 0, 0, 0, "", "Enabled.Desc"},
@@ -148,6 +152,15 @@ void expect_control(obs_property_t *p, const Expected &e)
 	case Kind::Bool:
 		EXPECT_EQ(obs_property_get_type(p), OBS_PROPERTY_BOOL);
 		break;
+	case Kind::Color:
+		EXPECT_EQ(obs_property_get_type(p), OBS_PROPERTY_COLOR);
+		break;
+	case Kind::Path:
+		ASSERT_EQ(obs_property_get_type(p), OBS_PROPERTY_PATH);
+		EXPECT_EQ(obs_property_path_type(p), OBS_PATH_FILE);
+		EXPECT_EQ(std::string(obs_property_path_filter(p)).rfind(text("CoverImage.Files") + " (*.png", 0), 0u)
+		    << obs_property_path_filter(p);
+		break;
 	}
 }
 
@@ -188,7 +201,8 @@ TEST_F(Properties, EveryControlInOrderWithItsRangeSuffixAndTexts)
 	EXPECT_EQ(keys_of(props), expected_keys(true));
 	for (const Expected &e : kList)
 		expect_control(obs_properties_get(props, e.key), e);
-	expect_list_entries(obs_properties_get(props, "mode"), {{"Mode.Blur", "blur"}, {"Mode.Mosaic", "mosaic"}});
+	expect_list_entries(obs_properties_get(props, "mode"),
+			    {{"Mode.Blur", "blur"}, {"Mode.Mosaic", "mosaic"}, {"Mode.Cover", "cover"}});
 	expect_list_entries(obs_properties_get(props, "shape"), {{"Shape.Rect", "rect"}, {"Shape.Ellipse", "ellipse"}});
 	EXPECT_EQ(obs_properties_get(props, "force_redraw"), nullptr) << "the hidden setting has no control";
 	EXPECT_EQ(obs_property_float_suffix(obs_properties_get(props, "fade_seconds")), std::string(" s"));
@@ -305,47 +319,47 @@ TEST_F(PlacedProperties, TheStatusLineIsTheOneOfTheMomentTheListWasBuilt)
 	obs_properties_destroy(after);
 }
 
-TEST_F(Properties, MosaicModeShowsTheMosaicControlsAndAnyOtherValueTheBlurOnes)
+// The controls each mode shows; "mosaic" and "cover" compare exactly and
+// every other value (or none) is blur.
+TEST_F(Properties, EachModeShowsItsOwnControls)
 {
-	Board board(kBoard, R"({"mode": "mosaic"})");
+	const std::vector<std::string> switched = {
+	    "mode_guidance", "cover_color",      "cover_image",        "blur_radius", "blur_radius_note",
+	    "mosaic_size",   "mosaic_size_note", "feather_cover_note", "strength",    "strength_note"};
+	const std::set<std::string> blur = {"mode_guidance", "blur_radius", "blur_radius_note", "strength",
+					    "strength_note"};
+	const std::set<std::string> mosaic = {"mode_guidance", "mosaic_size", "mosaic_size_note", "strength",
+					      "strength_note"};
+	const std::set<std::string> cover = {"cover_color", "cover_image", "feather_cover_note"};
+	struct Case {
+		const char *mode; // nullptr: no "mode" at all
+		const std::set<std::string> &shown;
+	};
+	const Case cases[] = {{"cover", cover},  {"blur", blur},     {"mosaic", mosaic}, {"Mosaic", blur},
+			      {"mosaic ", blur}, {"Cover", blur},    {"", blur},         {"pixelate", blur},
+			      {nullptr, blur},   {"mosaic", mosaic}, {"cover", cover}};
+	Board board(kBoard, R"({"mode": "cover"})");
 	obs_properties_t *props = obs_source_properties(board.source);
 	// The host ran the callback with the board's settings when it built the list.
-	EXPECT_FALSE(visible(props, "blur_radius"));
-	EXPECT_FALSE(visible(props, "blur_radius_note"));
-	EXPECT_TRUE(visible(props, "mosaic_size"));
-	EXPECT_TRUE(visible(props, "mosaic_size_note"));
+	for (const std::string &key : switched)
+		EXPECT_EQ(visible(props, key.c_str()), cover.count(key) == 1) << "as built: " << key;
 
 	obs_property_t *mode = obs_properties_get(props, "mode");
-	for (const char *value : {"blur", "Mosaic", "mosaic ", "", "pixelate"}) {
-		SCOPED_TRACE(value);
-		obs_data_t *settings = harness::json("{}");
-		obs_data_set_string(settings, "mode", value);
+	for (const Case &c : cases) {
+		SCOPED_TRACE(c.mode ? c.mode : "(none)");
+		obs_data_t *settings = obs_data_create();
+		if (c.mode)
+			obs_data_set_string(settings, "mode", c.mode);
 		EXPECT_TRUE(obs_property_modified(mode, settings)) << "the host must redraw the list";
-		EXPECT_TRUE(visible(props, "blur_radius"));
-		EXPECT_TRUE(visible(props, "blur_radius_note"));
-		EXPECT_FALSE(visible(props, "mosaic_size"));
-		EXPECT_FALSE(visible(props, "mosaic_size_note"));
-		obs_data_release(settings);
-
-		settings = harness::json(R"({"mode": "mosaic"})");
-		EXPECT_TRUE(obs_property_modified(mode, settings));
-		EXPECT_FALSE(visible(props, "blur_radius"));
-		EXPECT_TRUE(visible(props, "mosaic_size_note"));
+		for (const std::string &key : switched)
+			EXPECT_EQ(visible(props, key.c_str()), c.shown.count(key) == 1) << key;
 		obs_data_release(settings);
 	}
-
-	// A settings object without "mode" at all reads as blur.
-	obs_data_t *empty = obs_data_create();
-	EXPECT_TRUE(obs_property_modified(mode, empty));
-	EXPECT_TRUE(visible(props, "blur_radius"));
-	EXPECT_FALSE(visible(props, "mosaic_size"));
-	obs_data_release(empty);
-
 	// Nothing else changes its visibility.
-	std::set<std::string> switched = {"blur_radius",      "blur_radius_note",    "mosaic_size",
-					  "mosaic_size_note", "blur_radius_warning", "mosaic_size_warning"};
+	std::set<std::string> changing(switched.begin(), switched.end());
+	changing.insert({"blur_radius_warning", "mosaic_size_warning"});
 	for (obs_property_t *p = obs_properties_first(props); p; obs_property_next(&p))
-		if (!switched.count(obs_property_name(p)))
+		if (!changing.count(obs_property_name(p)))
 			EXPECT_TRUE(obs_property_visible(p)) << obs_property_name(p);
 	obs_properties_destroy(props);
 }
@@ -370,6 +384,7 @@ TEST_F(Properties, WarningsShowExactlyWhileTheSettingHidesLittle)
 	    {R"({"mode": "mosaic", "mosaic_size": 24, "strength": 50})", "mosaic_size_warning", "6.8/29"},
 	    {R"({"mode": "mosaic", "mosaic_size": 29, "strength": 50})", nullptr, ""},
 	    {R"({"blur_radius": 100, "strength": 0})", "blur_radius_warning", "0/9999+"},
+	    {R"({"mode": "cover", "blur_radius": 2, "mosaic_size": 2, "strength": 10})", nullptr, ""},
 	};
 	Board board(kBoard);
 	obs_properties_t *props = obs_source_properties(board.source);

@@ -328,6 +328,34 @@ Picture capture_refused(obs_scene_t *, Built &)
 	return after;
 }
 
+// The panic key as the frontend delivers it: routed, pressed and released.
+// It switches at the graphics thread's next frame.
+void press_panic_key()
+{
+	obs_hotkey_id found = OBS_INVALID_HOTKEY_ID;
+	obs_enum_hotkeys(
+	    [](void *data, obs_hotkey_id id, obs_hotkey_t *key) {
+		    if (std::strcmp(obs_hotkey_get_name(key), "MistPane.Panic") == 0)
+			    *static_cast<obs_hotkey_id *>(data) = id;
+		    return true;
+	    },
+	    &found);
+	obs_hotkey_enable_callback_rerouting(true);
+	obs_hotkey_trigger_routed_callback(found, true);
+	obs_hotkey_trigger_routed_callback(found, false);
+	obs_hotkey_enable_callback_rerouting(false);
+}
+
+// The program with the panic key on, then off again for the next case.
+Picture panic_pressed(obs_scene_t *, Built &)
+{
+	press_panic_key();
+	const Picture after = from_frame(settled_frame());
+	press_panic_key();
+	settled_frame();
+	return after;
+}
+
 // One entry of the gallery: a new case is one more entry in cases().
 struct Case {
 	const char *file;
@@ -447,6 +475,44 @@ void shared(Context &, obs_scene_t *scene, Built &built)
 	obs_sceneitem_set_scale(second, &scale);
 }
 
+// The cover-mode board's image: the host's gradient pattern with a ring of
+// checkerboard, so its stretch over the shape shows.
+Picture cover_picture()
+{
+	const uint32_t w = 320, h = 180;
+	const std::vector<uint8_t> gradient = harness::pattern_pixels("gradient", w, h, 8, 0);
+	const std::vector<uint8_t> checker = harness::pattern_pixels("checker", w, h, 20, 0xff3080ff);
+	Picture picture(w, h, 0);
+	for (uint32_t y = 0; y < h; ++y)
+		for (uint32_t x = 0; x < w; ++x) {
+			const float dx = (x + 0.5f) / w - 0.5f, dy = (y + 0.5f) / h - 0.5f;
+			const float r = std::sqrt(dx * dx + dy * dy);
+			const std::vector<uint8_t> &from = r > 0.25f && r < 0.4f ? checker : gradient;
+			std::memcpy(picture.at(x, y), &from[(size_t(y) * w + x) * 4], 3);
+		}
+	return picture;
+}
+
+// The image is written here and read by the board as it is made.
+void cover_with_image(Context &, obs_scene_t *scene, Built &built)
+{
+	const std::string path = (std::filesystem::temp_directory_path() / "mistpane-gallery-cover.png").string();
+	if (!write_png(path, cover_picture()))
+		std::fprintf(stderr, "gallery: cannot write %s\n", path.c_str());
+	const std::string settings =
+	    "\"mode\": \"cover\", \"shape\": \"ellipse\", \"feather\": 30, \"cover_image\": \"" + path + "\"";
+	obs_sceneitem_t *item = add_board(scene, built, settings.c_str());
+	std::filesystem::remove(path);
+	obs_sceneitem_set_rot(item, 15.0f);
+}
+
+// A board in the scene as usual; the panic cover hides the whole canvas.
+void under_panic(Context &, obs_scene_t *scene, Built &built)
+{
+	add_board(scene, built, "\"blur_radius\": 20");
+	built.whole_canvas = true;
+}
+
 // The gallery, in order: file, caption, what the scene holds, whether the
 // detail picture lies beneath, how the picture with the boards is taken.
 std::vector<Case> cases()
@@ -482,6 +548,15 @@ std::vector<Case> cases()
 	     simple("\"blur_radius\": 20"), true, studio_moved},
 	    {"capture-fails", "The host refuses the board's texture renders: an opaque cover instead",
 	     simple("\"blur_radius\": 20"), true, capture_refused},
+	    {"cover-color", "Cover mode, the default dark grey: nothing of the picture beneath",
+	     simple("\"mode\": \"cover\"")},
+	    {"cover-image",
+	     "Cover mode with an image, stretched over an ellipse with a soft edge of 30, rotated by 15 degrees",
+	     cover_with_image},
+	    {"panic-cover",
+	     "Panic key on, in its default style: the whole program under the plain dark grey cover, whatever the "
+	     "scene holds (a blur board here)",
+	     under_panic, true, panic_pressed},
 	};
 }
 

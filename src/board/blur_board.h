@@ -5,9 +5,12 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
+#include <string>
 
 #include "board/capture_method.h"
+#include "board/cover_image.h"
 #include "board/placement.h"
 
 inline constexpr const char *kBoardTypeId = "korvanta_blur_board";
@@ -22,6 +25,11 @@ struct BlurBoard {
 	obs_source_t *source = nullptr;
 	std::mutex mutex;
 	bool is_mosaic = false;
+	// Cover mode: a colour or an image, nothing of the picture read.
+	bool is_cover = false;
+	uint32_t cover_color = 0xFF303030; // 0xAABBGGRR, drawn opaque
+	std::string cover_image_path;
+	std::shared_ptr<const CoverImage> cover_image; // null: the colour alone
 	float blur_radius = 20.0f;
 	float mosaic_size = 24.0f;
 	float strength = 1.0f;

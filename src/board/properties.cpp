@@ -4,6 +4,7 @@
 #include <obs-module.h>
 
 #include <cstring>
+#include <string>
 
 #include "board/blur_board.h"
 #include "board/hiding_warnings.h"
@@ -44,10 +45,17 @@ obs_property_t *add_size(obs_properties_t *props, const char *name, const char *
 	return prop;
 }
 
-bool is_mosaic(obs_data_t *settings)
+// As update reads it: "mosaic" and "cover" exactly, anything else is blur.
+enum class Mode { Blur, Mosaic, Cover };
+
+Mode mode_of(obs_data_t *settings)
 {
 	const char *mode = obs_data_get_string(settings, k::kMode);
-	return mode && std::strcmp(mode, v::kModeMosaic) == 0;
+	if (mode && std::strcmp(mode, v::kModeMosaic) == 0)
+		return Mode::Mosaic;
+	if (mode && std::strcmp(mode, v::kModeCover) == 0)
+		return Mode::Cover;
+	return Mode::Blur;
 }
 
 // A warning line shown only while the setting hides less than it seems to,
@@ -64,25 +72,38 @@ void show_warning(obs_properties_t *props, const char *name, const char *text_ke
 void update_warnings(obs_properties_t *props, obs_data_t *settings)
 {
 	namespace d = setting_defaults;
-	const bool mosaic = is_mosaic(settings);
+	const Mode mode = mode_of(settings);
 	const float strength = (float)read_number(settings, k::kStrength, d::strength);
 	const float radius =
 	    effective_blur_radius((float)read_number(settings, k::kBlurRadius, d::blur_radius), strength);
 	const float cell =
 	    effective_mosaic_cell((float)read_number(settings, k::kMosaicSize, d::mosaic_size), strength);
-	show_warning(props, "blur_radius_warning", "BlurRadius.Warning", !mosaic && radius < kSafeBlurRadius, radius,
-		     blur_radius_needed(strength));
-	show_warning(props, "mosaic_size_warning", "MosaicSize.Warning", mosaic && cell < kSafeMosaicCell, cell,
-		     mosaic_size_needed(strength));
+	show_warning(props, "blur_radius_warning", "BlurRadius.Warning", mode == Mode::Blur && radius < kSafeBlurRadius,
+		     radius, blur_radius_needed(strength));
+	show_warning(props, "mosaic_size_warning", "MosaicSize.Warning", mode == Mode::Mosaic && cell < kSafeMosaicCell,
+		     cell, mosaic_size_needed(strength));
+}
+
+void show(obs_properties_t *props, const char *name, bool visible)
+{
+	obs_property_set_visible(obs_properties_get(props, name), visible);
 }
 
 bool mode_modified(obs_properties_t *props, obs_property_t *, obs_data_t *settings)
 {
-	const bool mosaic = is_mosaic(settings);
-	obs_property_set_visible(obs_properties_get(props, k::kBlurRadius), !mosaic);
-	obs_property_set_visible(obs_properties_get(props, "blur_radius_note"), !mosaic);
-	obs_property_set_visible(obs_properties_get(props, k::kMosaicSize), mosaic);
-	obs_property_set_visible(obs_properties_get(props, "mosaic_size_note"), mosaic);
+	const Mode mode = mode_of(settings);
+	const bool cover = mode == Mode::Cover;
+	show(props, "mode_guidance", !cover);
+	show(props, k::kCoverColor, cover);
+	show(props, k::kCoverImage, cover);
+	show(props, k::kBlurRadius, mode == Mode::Blur);
+	show(props, "blur_radius_note", mode == Mode::Blur);
+	show(props, k::kMosaicSize, mode == Mode::Mosaic);
+	show(props, "mosaic_size_note", mode == Mode::Mosaic);
+	show(props, "feather_cover_note", cover);
+	// A cover is opaque whatever the strength.
+	show(props, k::kStrength, !cover);
+	show(props, "strength_note", !cover);
 	update_warnings(props, settings);
 	return true;
 }
@@ -117,6 +138,29 @@ void add_status(obs_properties_t *props, const BlurBoard *board)
 	}
 }
 
+// The mode, what it protects against, and cover mode's own controls.
+void add_mode_controls(obs_properties_t *props)
+{
+	obs_property_t *prop =
+	    obs_properties_add_list(props, k::kMode, module_text("Mode"), OBS_COMBO_TYPE_LIST, OBS_COMBO_FORMAT_STRING);
+	obs_property_list_add_string(prop, module_text("Mode.Blur"), v::kModeBlur);
+	obs_property_list_add_string(prop, module_text("Mode.Mosaic"), v::kModeMosaic);
+	obs_property_list_add_string(prop, module_text("Mode.Cover"), v::kModeCover);
+	obs_property_set_modified_callback(prop, mode_modified);
+	describe(prop, props, "Mode.Desc", nullptr);
+	// Plain information, not a warning: blur and mosaic do what they say.
+	add_info(props, "mode_guidance", "Mode.Guidance");
+
+	prop = obs_properties_add_color(props, k::kCoverColor, module_text("CoverColor"));
+	describe(prop, props, "CoverColor.Desc", nullptr);
+	// The formats the host's image loader reads.
+	const std::string filter =
+	    std::string(module_text("CoverImage.Files")) + " (*.png *.jpg *.jpeg *.bmp *.tga *.gif *.webp *.psd *.jxr)";
+	prop = obs_properties_add_path(props, k::kCoverImage, module_text("CoverImage"), OBS_PATH_FILE, filter.c_str(),
+				       nullptr);
+	describe(prop, props, "CoverImage.Desc", nullptr);
+}
+
 } // namespace
 
 obs_properties_t *board_get_properties(void *data)
@@ -127,14 +171,9 @@ obs_properties_t *board_get_properties(void *data)
 
 	add_info(props, "help", "BlurBoard.Help");
 
-	obs_property_t *prop =
-	    obs_properties_add_list(props, k::kMode, module_text("Mode"), OBS_COMBO_TYPE_LIST, OBS_COMBO_FORMAT_STRING);
-	obs_property_list_add_string(prop, module_text("Mode.Blur"), v::kModeBlur);
-	obs_property_list_add_string(prop, module_text("Mode.Mosaic"), v::kModeMosaic);
-	obs_property_set_modified_callback(prop, mode_modified);
-	describe(prop, props, "Mode.Desc", nullptr);
+	add_mode_controls(props);
 
-	prop = add_float(props, k::kBlurRadius, "BlurRadius", 0.0, 200.0, 0.5, " px");
+	obs_property_t *prop = add_float(props, k::kBlurRadius, "BlurRadius", 0.0, 200.0, 0.5, " px");
 	describe(prop, props, "BlurRadius.Desc", "blur_radius_note");
 	obs_property_set_modified_callback(prop, hiding_modified);
 	add_warning(props, "blur_radius_warning", "BlurRadius.Warning");
@@ -152,6 +191,7 @@ obs_properties_t *board_get_properties(void *data)
 
 	prop = add_float(props, k::kFeather, "Feather", 0.0, 300.0, 1.0, " px");
 	describe(prop, props, "Feather.Desc", "feather_note");
+	add_info(props, "feather_cover_note", "Feather.CoverNote");
 
 	prop = add_float(props, k::kStrength, "Strength", 0.0, 100.0, 1.0, " %");
 	describe(prop, props, "Strength.Desc", "strength_note");

@@ -20,6 +20,9 @@ inline constexpr const char *kEmergency = "emergency";
 inline constexpr const char *kEmergencySize = "emergency_size";
 inline constexpr const char *kShape = "shape";
 inline constexpr const char *kFeather = "feather";
+// Cover mode: a colour (0xAABBGGRR, drawn opaque) and an optional image.
+inline constexpr const char *kCoverColor = "cover_color";
+inline constexpr const char *kCoverImage = "cover_image";
 // Hidden: the board redraws what lies beneath it even where it could copy
 // the canvas.
 inline constexpr const char *kForceRedraw = "force_redraw";
@@ -29,6 +32,7 @@ inline constexpr const char *kForceRedraw = "force_redraw";
 namespace setting_values {
 inline constexpr const char *kModeBlur = "blur";
 inline constexpr const char *kModeMosaic = "mosaic";
+inline constexpr const char *kModeCover = "cover";
 inline constexpr const char *kShapeRect = "rect";
 inline constexpr const char *kShapeEllipse = "ellipse";
 } // namespace setting_values
@@ -48,6 +52,8 @@ constexpr bool emergency = false;
 constexpr double emergency_size = 6.0;
 constexpr const char *shape = setting_values::kShapeRect;
 constexpr double feather = 0.0;
+constexpr int64_t cover_color = 0xFF303030; // dark grey, the host's 0xAABBGGRR
+constexpr const char *cover_image = "";
 } // namespace setting_defaults
 
 // Clamps applied when update reads the settings. Wider than the sliders:

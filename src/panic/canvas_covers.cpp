@@ -12,12 +12,12 @@
 #include "host/canvases.h"
 #include "host/host_refs.h"
 #include "host/log.h"
+#include "panic/look.h"
 
 namespace {
 
 // OBS Studio's frontend uses channels 0 (the program) to 6 (audio devices).
 constexpr uint32_t kLowestChannel = 7;
-constexpr float kCellPercent = 6.0f;
 
 struct CanvasCover {
 	obs_canvas_t *key = nullptr; // never used without a reference
@@ -30,6 +30,7 @@ struct CanvasCover {
 // a canvas's last release emits canvas_destroy, which takes it too.
 std::mutex covers_mutex;
 bool covering = false;
+PanicLook look; // what every cover made from now on shows
 std::vector<CanvasCover> covers;
 bool watching = false;
 
@@ -59,13 +60,7 @@ SourceRef make_cover_board(obs_canvas_t *canvas)
 	if (!obs_canvas_get_video_info(canvas, &ovi))
 		obs_get_video_info(&ovi);
 	DataRef settings(refs::data_create());
-	obs_data_set_bool(settings, setting_keys::kEmergency, true);
-	obs_data_set_double(settings, setting_keys::kEmergencySize, kCellPercent);
-	obs_data_set_bool(settings, setting_keys::kEnabled, false);
-	// Its own size only matters for the opaque fallback, drawn at the
-	// canvas's origin: the whole canvas.
-	obs_data_set_int(settings, setting_keys::kWidth, ovi.base_width ? ovi.base_width : 1920);
-	obs_data_set_int(settings, setting_keys::kHeight, ovi.base_height ? ovi.base_height : 1080);
+	panic_board_settings(settings, look, ovi.base_width, ovi.base_height);
 	SourceRef board(refs::create_private_source(kBoardTypeId, "MistPane panic cover", settings));
 	if (auto *record = board ? static_cast<BlurBoard *>(obs_obj_get_data(board)) : nullptr)
 		record->panic_cover.store(true);
@@ -123,6 +118,26 @@ void cover_canvas(obs_canvas_t *canvas, std::vector<CanvasRef> &to_release)
 	covers.push_back(std::move(cover));
 }
 
+// Called with covers_mutex held: a board of the new look takes the old
+// one's channel in one step, so the canvas is never shown uncovered.
+void restyle(CanvasCover &cover, std::vector<SourceRef> &old_boards, std::vector<CanvasRef> &to_release)
+{
+	CanvasRef canvas(refs::weak_get_canvas(cover.canvas));
+	SourceRef board = canvas ? make_cover_board(canvas) : SourceRef();
+	if (board) {
+		old_boards.push_back(std::move(cover.board));
+		cover.board = std::move(board);
+		const bool in_place = cover.channel < MAX_CHANNELS && holds(canvas, cover.channel, old_boards.back());
+		if (in_place && (obs_canvas_get_flags(canvas) & MAIN))
+			main_board.store(cover.board);
+		if (in_place)
+			obs_canvas_set_channel(canvas, cover.channel, cover.board);
+		else
+			set_on_free_channel(canvas, cover);
+	}
+	to_release.push_back(std::move(canvas));
+}
+
 void uncover(CanvasCover &cover, std::vector<CanvasRef> &to_release)
 {
 	CanvasRef canvas(refs::weak_get_canvas(cover.canvas));
@@ -178,14 +193,27 @@ void on_canvas_destroy(void *, calldata_t *data)
 
 } // namespace
 
-void panic_channels_cover()
+void panic_channels_cover(const PanicLook &new_look)
 {
 	const std::vector<CanvasRef> canvases = all_canvases();
 	std::vector<CanvasRef> to_release;
 	std::lock_guard<std::mutex> lock(covers_mutex);
 	covering = true;
+	look = new_look;
 	for (const CanvasRef &canvas : canvases)
 		cover_canvas(canvas, to_release);
+}
+
+void panic_channels_restyle(const PanicLook &new_look)
+{
+	std::vector<SourceRef> old_boards;
+	std::vector<CanvasRef> to_release;
+	std::lock_guard<std::mutex> lock(covers_mutex);
+	look = new_look;
+	if (!covering)
+		return;
+	for (CanvasCover &cover : covers)
+		restyle(cover, old_boards, to_release);
 }
 
 void panic_channels_uncover()

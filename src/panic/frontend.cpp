@@ -8,6 +8,7 @@
 #include "host/host_refs.h"
 #include "host/hotkeys.h"
 #include "host/locale.h"
+#include "panic/cover_settings.h"
 #include "panic/state.h"
 
 namespace {
@@ -16,6 +17,7 @@ constexpr const char *kHotkeyName = "MistPane.Panic";
 
 using AddToolsItemFn = void (*)(const char *, obs_frontend_cb, void *);
 using ProfileConfigFn = config_t *(*)();
+using OpenPropertiesFn = void (*)(obs_source_t *);
 
 obs_hotkey_id hotkey = OBS_INVALID_HOTKEY_ID;
 bool menu_added = false;
@@ -39,6 +41,16 @@ void hotkey_pressed(void *, obs_hotkey_id, obs_hotkey_t *, bool pressed)
 void menu_clicked(void *)
 {
 	panic_toggle(PanicCause::ToolsMenu);
+}
+
+// The frontend's own properties dialog, on the cover settings' source: it
+// takes a reference of its own while open.
+void settings_clicked(void *)
+{
+	const auto open = frontend_function<OpenPropertiesFn>("obs_frontend_open_source_properties");
+	SourceRef source = panic_cover_settings_source();
+	if (open && source)
+		open(source);
 }
 
 // The frontend's settings store every frontend hotkey's binding in the
@@ -90,6 +102,7 @@ void panic_frontend_start()
 	const auto add_item = frontend_function<AddToolsItemFn>("obs_frontend_add_tools_menu_item");
 	if (add_item && !menu_added) {
 		add_item(module_text("Tools.Panic"), menu_clicked, nullptr);
+		add_item(module_text("Tools.PanicCoverSettings"), settings_clicked, nullptr);
 		menu_added = true;
 	}
 }

@@ -36,6 +36,9 @@ void find_params(BoardEffect &fx)
 	fx.shape_rect = gs_effect_get_param_by_name(e, "shape_rect");
 	fx.shape_kind = gs_effect_get_param_by_name(e, "shape_kind");
 	fx.feather = gs_effect_get_param_by_name(e, "feather");
+	fx.cover_color = gs_effect_get_param_by_name(e, "cover_color");
+	fx.cover_alpha = gs_effect_get_param_by_name(e, "cover_alpha");
+	fx.cover_scale = gs_effect_get_param_by_name(e, "cover_scale");
 }
 
 } // namespace

@@ -41,6 +41,9 @@ struct BoardEffect {
 	gs_eparam_t *shape_rect = nullptr;
 	gs_eparam_t *shape_kind = nullptr;
 	gs_eparam_t *feather = nullptr;
+	gs_eparam_t *cover_color = nullptr;
+	gs_eparam_t *cover_alpha = nullptr;
+	gs_eparam_t *cover_scale = nullptr;
 	gs_samplerstate_t *point_sampler = nullptr;
 	HostEffectParams host_effects[6]; // default, bicubic, lanczos, low-res bilinear, area
 };

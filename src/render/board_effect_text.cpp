@@ -28,6 +28,9 @@ uniform float2 board_size;
 uniform float4 shape_rect;
 uniform float shape_kind;
 uniform float feather;
+uniform float4 cover_color;
+uniform float cover_alpha;
+uniform float cover_scale;
 
 sampler_state linear_clamp {
 	Filter = Linear;
@@ -262,6 +265,29 @@ float4 PSFinalMosaicShaped(VertBoard v_in) : TARGET
 	return shaped(v_in.uv, v_in.local, mosaic_at(v_in.uv));
 }
 
+// Cover mode: nothing of the picture is read. The output is premultiplied
+// and blended over the target, so the shape's soft edge and a fade mix the
+// cover with what is beneath, and where both are 1 it replaces it.
+float4 covered(float3 rgb, float2 local)
+{
+	float a = shape_mask(local) * cover_alpha;
+	return float4(rgb * (cover_scale * a), a);
+}
+
+float4 PSFinalCover(VertBoard v_in) : TARGET
+{
+	return covered(cover_color.rgb, v_in.local);
+}
+
+// The image stretched over the shape's rectangle, premultiplied, over the
+// colour: a transparent image still covers.
+float4 PSFinalCoverImage(VertBoard v_in) : TARGET
+{
+	float2 uv = (v_in.local - shape_rect.xy) / max(shape_rect.zw - shape_rect.xy, float2(1.0, 1.0));
+	float4 t = read_image(uv);
+	return covered(t.rgb + cover_color.rgb * (1.0 - t.a), v_in.local);
+}
+
 float4 PSHatch(VertData v_in) : TARGET
 {
 	float band = floor((v_in.uv.x + v_in.uv.y) / 24.0);
@@ -292,5 +318,7 @@ technique FinalBlur { pass { vertex_shader = VSCanvas(v_in); pixel_shader = PSFi
 technique FinalMosaic { pass { vertex_shader = VSCanvas(v_in); pixel_shader = PSFinalMosaic(v_in); } }
 technique FinalBlurShaped { pass { vertex_shader = VSBoard(v_in); pixel_shader = PSFinalBlurShaped(v_in); } }
 technique FinalMosaicShaped { pass { vertex_shader = VSBoard(v_in); pixel_shader = PSFinalMosaicShaped(v_in); } }
+technique FinalCover { pass { vertex_shader = VSBoard(v_in); pixel_shader = PSFinalCover(v_in); } }
+technique FinalCoverImage { pass { vertex_shader = VSBoard(v_in); pixel_shader = PSFinalCoverImage(v_in); } }
 technique Hatch { pass { vertex_shader = VSCanvas(v_in); pixel_shader = PSHatch(v_in); } }
 )EFFECT";

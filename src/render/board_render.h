@@ -2,6 +2,9 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+
+#include "board/cover_image.h"
 
 #include "render/failure_cover.h"
 #include "render/final_pass.h"
@@ -21,6 +24,7 @@ struct BoardRender {
 	bool cached_failed = false; // the cached capture failed: the failure cover instead
 	FailureCause cached_cause = FailureCause::Passes;
 	FinalPassParams cached_params;
+	std::shared_ptr<const CoverImage> cached_cover_image; // cached_params.image of a cover
 	TexturePool pool;
 };
 

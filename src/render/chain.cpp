@@ -49,6 +49,38 @@ void place_emergency_cover(uint32_t canvas_width, uint32_t canvas_height, const 
 	vec2_set(&params.pos_dv, 0.0f, H);
 }
 
+void place_board_quad(const matrix4 &board_to_canvas, uint32_t board_width, uint32_t board_height,
+		      FinalPassParams &params)
+{
+	const float bw = (float)board_width, bh = (float)board_height;
+	const vec3 c0 = map_local_point(board_to_canvas, 0.0f, 0.0f);
+	const vec3 c1 = map_local_point(board_to_canvas, bw, 0.0f);
+	const vec3 c2 = map_local_point(board_to_canvas, 0.0f, bh);
+	params.quad_width = bw;
+	params.quad_height = bh;
+	vec2_set(&params.pos_origin, c0.x, c0.y);
+	vec2_set(&params.pos_du, c1.x - c0.x, c1.y - c0.y);
+	vec2_set(&params.pos_dv, c2.x - c0.x, c2.y - c0.y);
+}
+
+void place_shape(const obs_sceneitem_crop &crop, uint32_t board_width, uint32_t board_height, bool ellipse,
+		 float feather, FinalPassParams &params)
+{
+	// The shape lives in the board's frame measured in canvas pixels, so
+	// a scaled board keeps its feather in canvas pixels.
+	const float bw = (float)board_width, bh = (float)board_height;
+	const float sx = sqrtf(params.pos_du.x * params.pos_du.x + params.pos_du.y * params.pos_du.y) / bw;
+	const float sy = sqrtf(params.pos_dv.x * params.pos_dv.x + params.pos_dv.y * params.pos_dv.y) / bh;
+	vec2_set(&params.board_size, sx * bw, sy * bh);
+	vec4_set(&params.shape_rect, (float)crop.left * sx, (float)crop.top * sy, (bw - (float)crop.right) * sx,
+		 (bh - (float)crop.bottom) * sy);
+	params.shape_kind = ellipse ? 1.0f : 0.0f;
+	const float smaller =
+	    std::min(params.shape_rect.z - params.shape_rect.x, params.shape_rect.w - params.shape_rect.y);
+	params.feather = std::min(feather, smaller * 0.5f);
+	params.shaped = true;
+}
+
 bool place_composite(const ChainInput &input, FinalPassParams &params)
 {
 	if (input.emergency) {
@@ -56,34 +88,10 @@ bool place_composite(const ChainInput &input, FinalPassParams &params)
 				      input.emergency_replaces_world, params);
 		return true;
 	}
-
-	const float bw = (float)input.board_width, bh = (float)input.board_height;
-	const vec3 c0 = map_local_point(input.board_to_canvas, 0.0f, 0.0f);
-	const vec3 c1 = map_local_point(input.board_to_canvas, bw, 0.0f);
-	const vec3 c2 = map_local_point(input.board_to_canvas, 0.0f, bh);
-	params.quad_width = bw;
-	params.quad_height = bh;
-	vec2_set(&params.pos_origin, c0.x, c0.y);
-	vec2_set(&params.pos_du, c1.x - c0.x, c1.y - c0.y);
-	vec2_set(&params.pos_dv, c2.x - c0.x, c2.y - c0.y);
-
+	place_board_quad(input.board_to_canvas, input.board_width, input.board_height, params);
 	const DrawSnapshot &snap = *input.snapshot;
-	if (!snap.is_ellipse && !(snap.feather > 0.0f))
-		return true;
-
-	// The shape lives in the board's frame measured in canvas pixels, so
-	// a scaled board keeps its feather in canvas pixels.
-	const float sx = sqrtf(params.pos_du.x * params.pos_du.x + params.pos_du.y * params.pos_du.y) / bw;
-	const float sy = sqrtf(params.pos_dv.x * params.pos_dv.x + params.pos_dv.y * params.pos_dv.y) / bh;
-	const obs_sceneitem_crop &crop = input.crop;
-	vec2_set(&params.board_size, sx * bw, sy * bh);
-	vec4_set(&params.shape_rect, (float)crop.left * sx, (float)crop.top * sy, (bw - (float)crop.right) * sx,
-		 (bh - (float)crop.bottom) * sy);
-	params.shape_kind = snap.is_ellipse ? 1.0f : 0.0f;
-	const float smaller =
-	    std::min(params.shape_rect.z - params.shape_rect.x, params.shape_rect.w - params.shape_rect.y);
-	params.feather = std::min(snap.feather, smaller * 0.5f);
-	params.shaped = true;
+	if (snap.is_ellipse || snap.feather > 0.0f)
+		place_shape(input.crop, input.board_width, input.board_height, snap.is_ellipse, snap.feather, params);
 	return true;
 }
 

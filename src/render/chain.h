@@ -56,6 +56,16 @@ void mosaic_texture_size(gs_texture_t *texture, uint32_t nx, uint32_t ny, uint32
 void place_emergency_cover(uint32_t canvas_width, uint32_t canvas_height, const matrix4 &board_to_canvas,
 			   bool replaces_world, FinalPassParams &params);
 
+// The board's own quad (bw x bh, drawn under the host's transform for the
+// item) and the canvas position of each of its texture coordinates.
+void place_board_quad(const matrix4 &board_to_canvas, uint32_t board_width, uint32_t board_height,
+		      FinalPassParams &params);
+
+// The shape's mask inputs for that quad: the part the crop leaves, as a
+// rectangle or the ellipse inside it, with the feather in canvas pixels.
+void place_shape(const obs_sceneitem_crop &crop, uint32_t board_width, uint32_t board_height, bool ellipse,
+		 float feather, FinalPassParams &params);
+
 // Places the result on the board's quad (or, for the emergency cover, on
 // the whole canvas) and fills the shape inputs; image and orig are left to
 // the caller.

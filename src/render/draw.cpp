@@ -5,6 +5,8 @@
 #include "render/board_render.h"
 #include "render/board_effect.h"
 #include "render/capture.h"
+#include "render/cover_mode.h"
+#include "render/draw_plan.h"
 #include "render/failure_cover.h"
 #include "render/final_pass.h"
 #include "render/hatch.h"
@@ -13,17 +15,19 @@ namespace {
 
 // Copies what this draw needs under the board's lock. False when the board
 // is faded out and has no emergency cover: then there is nothing to hide.
+// The panic cover always hides, fully: nothing ticks its fade.
 bool take_snapshot(BlurBoard *board, DrawSnapshot &snap)
 {
+	const bool panic = board->panic_cover.load();
 	std::lock_guard<std::mutex> lock(board->mutex);
-	if (!board->emergency && !(board->fade_level > 0.0f))
+	if (!panic && !board->emergency && !(board->fade_level > 0.0f))
 		return false;
 	snap.is_mosaic = board->is_mosaic;
 	snap.blur_radius = board->blur_radius;
 	snap.mosaic_size = board->mosaic_size;
 	snap.emergency_size = board->emergency_size;
 	snap.emergency = board->emergency;
-	snap.fade_level = board->fade_level;
+	snap.fade_level = panic ? 1.0f : board->fade_level;
 	snap.scene = refs::weak_get_source(board->placement.scene);
 	snap.in_group = board->placement.group != nullptr;
 	if (snap.in_group)
@@ -31,7 +35,39 @@ bool take_snapshot(BlurBoard *board, DrawSnapshot &snap)
 	snap.force_redraw = board->force_redraw;
 	snap.is_ellipse = board->is_ellipse;
 	snap.feather = board->feather;
+	snap.is_cover = board->is_cover;
+	snap.cover_color = board->cover_color;
+	snap.cover_image = board->cover_image;
 	return true;
+}
+
+// One draw's view of the board: the snapshot, the target and the inputs of
+// the choice.
+struct DrawCall {
+	DrawSnapshot snap;
+	TargetView view;
+	DrawInputs in;
+};
+
+void read_call(BlurBoard *board, DrawCall &call)
+{
+	DrawInputs &in = call.in;
+	in.busy = board->render->busy;
+	if (in.busy)
+		return;
+	in.status = board->placement_status.load();
+	in.hides = take_snapshot(board, call.snap);
+	in.emergency = in.hides && call.snap.emergency;
+	in.cover_mode = in.hides && call.snap.is_cover;
+	in.panic_cover = board->panic_cover.load();
+	call.view = read_target_view();
+	const gs_color_format chain_format = chain_format_for(gs_get_color_space());
+	in.live = in.panic_cover ? whole_target_view(call.view, chain_format)
+				 : live_canvas_view(call.view, chain_format, board->width.load(), board->height.load(),
+						    in.status == PlacementStatus::Placed);
+	in.has_effect = board_effect.effect != nullptr;
+	const BoardRender &render = *board->render;
+	in.cache_fresh = render.cache_valid && render.cached_frame_time == obs_get_video_frame_time();
 }
 
 void draw_cached(BlurBoard *board)
@@ -42,63 +78,53 @@ void draw_cached(BlurBoard *board)
 		draw_failure_cover(board, board->render->cached_cause, board->render->cached_params);
 }
 
+// The first draw of a frame works out the result (capture and chain, or
+// the cover's place), keeps it for the frame's other views and draws it.
+void draw_first(BlurBoard *board, DrawCall &call, DrawAction action)
+{
+	BoardRender &render = *board->render;
+	render.busy = true;
+	const bool placed = call.in.status == PlacementStatus::Placed;
+	FinalPassParams params;
+	const CaptureResult result = action == DrawAction::Cover
+					 ? place_cover(board, call.snap, call.view, placed, call.in.live, params)
+					 : capture_and_chain(board, call.snap, call.view, placed, call.in.live, params);
+	render.cached_params = params;
+	// The cover's image stays alive while the frame's views replay it.
+	render.cached_cover_image = action == DrawAction::Cover ? call.snap.cover_image : nullptr;
+	render.cached_ok = result.outcome == CaptureOutcome::Drawn;
+	render.cached_failed = result.outcome == CaptureOutcome::Failed;
+	render.cached_cause = result.cause;
+	render.cached_frame_time = obs_get_video_frame_time();
+	render.cache_valid = true;
+	draw_cached(board);
+	render.busy = false;
+}
+
 } // namespace
 
 void board_draw(BlurBoard *board)
 {
-	if (!board || board->render->busy)
+	if (!board)
 		return;
-
-	const PlacementStatus status = board->placement_status.load();
-	DrawSnapshot snap;
-	const bool hide = take_snapshot(board, snap);
-	const TargetView view = read_target_view();
-	const gs_color_format chain_format = chain_format_for(gs_get_color_space());
-	// The panic cover is drawn by a canvas alone, of whatever size: where it
-	// cannot read that canvas, it covers it opaque (its size is the canvas's).
-	const bool panic_cover = board->panic_cover.load();
-	const bool live = panic_cover ? whole_target_view(view, chain_format)
-				      : live_canvas_view(view, chain_format, board->width.load(), board->height.load(),
-							 status == PlacementStatus::Placed);
-	if (panic_cover && !live) {
+	DrawCall call;
+	read_call(board, call);
+	const DrawAction action = plan_draw(call.in);
+	switch (action) {
+	case DrawAction::Nothing:
+		return;
+	case DrawAction::Hatch:
 		draw_hatch(board);
 		return;
-	}
-
-	// A board shown by two items cannot tell which one is drawn: stripes,
-	// except for the emergency cover on a live canvas, which needs no item.
-	if (status == PlacementStatus::Shared && !(hide && snap.emergency && live)) {
-		draw_hatch(board);
-		return;
-	}
-	if (!hide)
-		return;
-	// Not in any public scene and not drawn onto a canvas (its properties
-	// preview, say): there is nothing beneath it to hide.
-	if (status != PlacementStatus::Placed && !live)
-		return;
-	if (!board_effect.effect) {
+	case DrawAction::FailureCover:
 		draw_failure_cover(board, FailureCause::NoEffect, FinalPassParams{});
 		return;
-	}
-
-	const uint64_t frame_time = obs_get_video_frame_time();
-	if (board->render->cache_valid && board->render->cached_frame_time == frame_time) {
-		// Every later view of this frame replays the first draw's result.
+	case DrawAction::Replay:
 		draw_cached(board);
 		return;
+	case DrawAction::Cover:
+	case DrawAction::Capture:
+		draw_first(board, call, action);
+		return;
 	}
-
-	board->render->busy = true;
-	FinalPassParams params;
-	const CaptureResult result =
-	    capture_and_chain(board, snap, view, status == PlacementStatus::Placed, live, params);
-	board->render->cached_params = params;
-	board->render->cached_ok = result.outcome == CaptureOutcome::Drawn;
-	board->render->cached_failed = result.outcome == CaptureOutcome::Failed;
-	board->render->cached_cause = result.cause;
-	board->render->cached_frame_time = frame_time;
-	board->render->cache_valid = true;
-	draw_cached(board);
-	board->render->busy = false;
 }

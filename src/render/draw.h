@@ -3,6 +3,9 @@
 
 #include <obs.h>
 
+#include <memory>
+
+#include "board/cover_image.h"
 #include "host/host_refs.h"
 
 struct BlurBoard;
@@ -24,6 +27,9 @@ struct DrawSnapshot {
 	bool force_redraw = false;
 	bool is_ellipse = false;
 	float feather = 0.0f;
+	bool is_cover = false;
+	uint32_t cover_color = 0;
+	std::shared_ptr<const CoverImage> cover_image; // kept alive for the draw
 };
 
 // The board's video_render entry.

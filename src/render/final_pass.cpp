@@ -2,6 +2,7 @@
 #include "render/final_pass.h"
 
 #include "render/board_effect.h"
+#include "render/cover_mode.h"
 
 bool push_canvas_transform(const FinalPassParams &params)
 {
@@ -17,6 +18,10 @@ bool push_canvas_transform(const FinalPassParams &params)
 
 void draw_final_composite(const FinalPassParams &params)
 {
+	if (params.cover) {
+		draw_cover_composite(params);
+		return;
+	}
 	BoardEffect &fx = board_effect;
 	if (!fx.effect || !params.image)
 		return;

@@ -29,6 +29,10 @@ struct FinalPassParams {
 	vec4 shape_rect{};
 	float shape_kind = 0.0f;
 	float feather = 0.0f;
+	// Cover mode: image is the cover image or null, no capture is read.
+	bool cover = false;
+	vec4 cover_color{}; // linear, opaque
+	float cover_alpha = 0.0f; // the fade level
 };
 
 // With use_transform, pushes the world matrix and puts the quad over the

@@ -38,6 +38,10 @@ REFERENCE = (40, 40, 440, 280)
 OBS_VERSION = (32 << 24) | (2 << 16) | 2
 # Bound to the panic hotkey in the profile, as OBS's settings store it.
 PANIC_KEY = "F10"
+# The panic cover's settings, opened from the Tools menu (its last entry).
+COVER_DIALOG = "Properties for 'MistPane panic cover'"
+# The cover's default colour, as the screenshot holds it.
+COVER_RGB = (0x30, 0x30, 0x30)
 
 
 def free_port():
@@ -111,21 +115,64 @@ def install_module(home, module, data):
     shutil.copytree(data, os.path.join(top, "data"))
 
 
-def press_key(name):
-    """A key pressed and released on the X server, as a keyboard would."""
-    x11, xtst = ctypes.CDLL("libX11.so.6"), ctypes.CDLL("libXtst.so.6")
-    x11.XOpenDisplay.restype = ctypes.c_void_p
-    x11.XStringToKeysym.restype = ctypes.c_ulong
-    x11.XKeysymToKeycode.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
-    x11.XFlush.argtypes = x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
-    xtst.XTestFakeKeyEvent.argtypes = [ctypes.c_void_p, ctypes.c_uint, ctypes.c_int, ctypes.c_ulong]
-    display = x11.XOpenDisplay(None)
-    code = x11.XKeysymToKeycode(display, x11.XStringToKeysym(name.encode()))
-    for down in (1, 0):
-        xtst.XTestFakeKeyEvent(display, code, down, 0)
-        x11.XFlush(display)
+class Keyboard:
+    """Keys and clicks on the X server, as a person would give them."""
+
+    def __init__(self):
+        self.x11, self.xtst = ctypes.CDLL("libX11.so.6"), ctypes.CDLL("libXtst.so.6")
+        self.x11.XOpenDisplay.restype = ctypes.c_void_p
+        self.x11.XStringToKeysym.restype = ctypes.c_ulong
+        self.x11.XKeysymToKeycode.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
+        self.x11.XFlush.argtypes = self.x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+        self.xtst.XTestFakeKeyEvent.argtypes = [ctypes.c_void_p, ctypes.c_uint, ctypes.c_int, ctypes.c_ulong]
+        self.xtst.XTestFakeMotionEvent.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_int, ctypes.c_int,
+                                                   ctypes.c_ulong]
+        self.xtst.XTestFakeButtonEvent.argtypes = [ctypes.c_void_p, ctypes.c_uint, ctypes.c_int, ctypes.c_ulong]
+
+    def __enter__(self):
+        self.display = self.x11.XOpenDisplay(None)
+        return self
+
+    def __exit__(self, *_):
+        self.x11.XCloseDisplay(self.display)
+
+    def key(self, *names):
+        """A chord: pressed in order, released in reverse."""
+        codes = [self.x11.XKeysymToKeycode(self.display, self.x11.XStringToKeysym(n.encode())) for n in names]
+        for down, order in ((1, codes), (0, codes[::-1])):
+            for code in order:
+                self.xtst.XTestFakeKeyEvent(self.display, code, down, 0)
+            self.x11.XFlush(self.display)
+            time.sleep(0.2)
+
+    def move(self, x, y):
+        self.xtst.XTestFakeMotionEvent(self.display, -1, x, y, 0)
+        self.x11.XFlush(self.display)
         time.sleep(0.2)
-    x11.XCloseDisplay(display)
+
+    def click(self, x, y):
+        self.move(x, y)
+        for down in (1, 0):
+            self.xtst.XTestFakeButtonEvent(self.display, 1, down, 0)
+            self.x11.XFlush(self.display)
+            time.sleep(0.2)
+
+
+def press_key(name):
+    with Keyboard() as keys:
+        keys.key(name)
+
+
+def window_box(title):
+    """(x, y, width, height) of the top-level window of that title, or None."""
+    out = subprocess.run(["xwininfo", "-name", title], capture_output=True, text=True)
+    if out.returncode != 0:
+        return None
+    fields = dict(re.findall(r"^\s*(Absolute upper-left X|Absolute upper-left Y|Width|Height):\s+(-?\d+)",
+                             out.stdout, re.M))
+    if len(fields) != 4:
+        return None
+    return tuple(int(fields[k]) for k in ("Absolute upper-left X", "Absolute upper-left Y", "Width", "Height"))
 
 
 class Show:
@@ -154,7 +201,7 @@ class Show:
 
     async def on_vendor_event(self, data):
         if data.get("vendorName") == "mistpane" and data.get("eventType") == "PanicChanged":
-            self.panic_events.append(data.get("eventData", {}).get("on"))
+            self.panic_events.append(data.get("eventData", {}))
 
     async def vendor(self, request, data=None):
         answer = await self.call("CallVendorRequest", {"vendorName": "mistpane", "requestType": request,
@@ -238,14 +285,56 @@ class Show:
         await self.call("SetCurrentProgramScene", {"sceneName": "Main"})
 
     async def restored_panic(self):
-        """Covered since the start, as the last run left it; the key bound
-        in the profile switches it."""
+        """Covered since the start, as the last run left it (a file from
+        before the style: the plain cover); the key bound in the profile
+        switches it."""
         await self.expect_panic(True, "restored at start")
+        style = (await self.vendor("GetPanic")).get("style")
+        if style != "cover":
+            self.panic_wrong.append(f"restored from a file without a style: GetPanic said style {style}")
         for on in (False, True, False):
             press_key(PANIC_KEY)
             await asyncio.sleep(0.3)
             await self.expect_panic(on, f"{PANIC_KEY} bound in the profile")
         self.counts["panic-key"] = 3
+
+    async def cover_settings_dialog(self):
+        """Tools → the panic cover's settings, as a streamer opens it: the
+        style chosen there applies at once, and OK closes it."""
+        await self.expect_style("cover", "before the dialog")
+        with Keyboard() as keys:
+            keys.move(600, 300)  # over the main window, which then has the keyboard
+            keys.key("Alt_L", "t")
+            keys.key("Up")
+            keys.key("Return")
+            box = None
+            for _ in range(50):
+                box = window_box(COVER_DIALOG)
+                if box:
+                    break
+                await asyncio.sleep(0.2)
+            if not box:
+                self.panic_wrong.append("Tools menu: the panic cover's settings did not open")
+                return
+            # The style list is the dialog's first row.
+            x, y, w, _ = box
+            keys.click(x + int(w * 0.63), y + 41)
+            keys.key("Down")
+            keys.key("Return")
+            await self.expect_style("mosaic", "chosen in the dialog")
+            keys.click(x + w - 150, y + box[3] - 30)  # OK
+        for _ in range(50):
+            if not window_box(COVER_DIALOG):
+                break
+            await asyncio.sleep(0.2)
+        else:
+            self.panic_wrong.append("the panic cover's settings did not close on OK")
+        self.counts["cover-dialog"] = 1
+
+    async def expect_style(self, style, what):
+        got = (await self.vendor("GetPanic")).get("style")
+        if got != style:
+            self.panic_wrong.append(f"{what}: GetPanic said style {got}, expected {style}")
 
     def pick_board(self):
         names = [n for n in self.boards if n != "Known board"]
@@ -284,15 +373,21 @@ class Show:
             await asyncio.sleep(r.uniform(0.1, 0.8))
             await self.call("TriggerHotkeyByName", {"hotkeyName": "BlurBoard.Emergency", "contextName": board})
         elif name == "panic":
-            # The key on, a wrong request that must change nothing, then off
-            # from a remote program.
+            # The key on, another style while on, wrong requests that must
+            # change nothing, then off from a remote program.
             await self.call("TriggerHotkeyByName", {"hotkeyName": "MistPane.Panic"})
             await self.expect_panic(not self.panic, "hotkey")
             await asyncio.sleep(r.uniform(0.1, 0.8))
-            refused = await self.vendor("SetPanic", {"on": "off"})
-            if "error" not in refused or "on" in refused:
-                self.panic_wrong.append(f"SetPanic with a string answered {refused}")
+            style = r.choice(["cover", "mosaic"])
+            answer = await self.vendor("SetPanic", {"style": style})
+            if answer.get("style") != style or answer.get("on") is not self.panic:
+                self.panic_wrong.append(f"SetPanic style {style} answered {answer}")
+            for wrong in ({"on": "off"}, {"on": False, "style": "blue"}):
+                refused = await self.vendor("SetPanic", wrong)
+                if "error" not in refused or "on" in refused:
+                    self.panic_wrong.append(f"SetPanic {wrong} answered {refused}")
             await self.expect_panic(self.panic, "after a refused SetPanic")
+            await self.expect_style(style, "after a refused SetPanic")
             await self.set_panic(False, "SetPanic off")
         elif name == "switch":
             target = r.choice(["Main", "Second"])
@@ -380,9 +475,12 @@ class Show:
         return await self.screenshot(shots)
 
     async def panic_shot(self, shots):
-        """The program once more with the panic cover on; OBS then quits
-        covered."""
-        await self.set_panic(True, "SetPanic on for the screenshot")
+        """The program once more with the plain panic cover on; OBS then
+        quits covered."""
+        answer = await self.vendor("SetPanic", {"on": True, "style": "cover"})
+        if answer != {"on": True, "style": "cover"}:
+            self.panic_wrong.append(f"SetPanic on with the cover answered {answer}")
+        await self.expect_panic(True, "SetPanic on for the screenshot")
         await asyncio.sleep(1.0)
         return await self.screenshot(shots)
 
@@ -414,20 +512,24 @@ def check_panic(show, shot, picture, log_text):
     if len(re.findall(r"\[mistpane\] panic cover on \(restored at start\)", log_text)) != 1:
         problems.append("the panic cover was not restored at start")
     changes = len(re.findall(r"\[mistpane\] panic cover (?:on|off) \((?!restored)", log_text))
-    print(f"  panic: {show.counts.get('panic', 0)} rounds, {changes} changes logged,"
-          f" {len(show.panic_events)} PanicChanged events")
-    if changes == 0 or len(show.panic_events) != changes:
-        problems.append(f"panic: {changes} changes logged but {len(show.panic_events)} PanicChanged events")
+    styles = len(re.findall(r"\[mistpane\] panic cover style (?:cover|mosaic) \(", log_text))
+    print(f"  panic: {show.counts.get('panic', 0)} rounds, {changes} changes and {styles} changes of style"
+          f" logged, {len(show.panic_events)} PanicChanged events")
+    if changes == 0 or styles == 0 or len(show.panic_events) != changes + styles:
+        problems.append(f"panic: {changes} changes and {styles} of style logged but {len(show.panic_events)}"
+                        " PanicChanged events")
+    if any(set(e) != {"on", "style"} for e in show.panic_events):
+        problems.append("a PanicChanged event without \"on\" and \"style\"")
     if not shot:
         return problems + ["no program screenshot with the panic cover was saved"]
     got = np.asarray(Image.open(shot).convert("RGB"))
     pic = np.asarray(Image.open(picture).convert("RGB"))
     whole = (0, 0, CANVAS[0], CANVAS[1])
     left = detail(got, whole) / detail(pic, whole)
-    mean = float(np.abs(got.reshape(-1, 3).mean(0) - pic.reshape(-1, 3).mean(0)).max())
-    print(f"  panic cover: detail {left:.2f} of the whole picture's, mean colour off by {mean:.1f}")
-    if got.shape != pic.shape or left > 0.15:
-        problems.append("the panic cover does not hide the whole program")
+    off = int(np.abs(got.astype(int) - np.array(COVER_RGB)).max()) if got.shape == pic.shape else 255
+    print(f"  panic cover: detail {left:.2f} of the whole picture's, off its colour by at most {off}")
+    if got.shape != pic.shape or left > 0.15 or off > 2:
+        problems.append("the panic cover does not hide the whole program under its colour")
     return problems
 
 
@@ -475,6 +577,8 @@ async def drive(args, port, picture, shots, rng):
     ws.register_event_callback(show.on_vendor_event, "VendorEvent")
     await show.setup()
     await show.restored_panic()
+    if args.actions == "all":
+        await show.cover_settings_dialog()
     await show.run(args.seconds)
     shot = await show.program_shot(shots)
     panic_shot = await show.panic_shot(shots) if args.actions == "all" else None

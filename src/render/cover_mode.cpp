@@ -1,0 +1,124 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include "render/cover_mode.h"
+
+#include <graphics/vec4.h>
+#include <obs.h>
+
+#include <cmath>
+
+#include "board/blur_board.h"
+#include "render/beneath_scan.h"
+#include "render/board_effect.h"
+#include "render/chain.h"
+#include "render/draw.h"
+#include "render/final_pass.h"
+#include "render/item_geometry.h"
+
+namespace {
+
+// The item's place on its canvas, as the capture finds it: the world
+// matrix where the view is the canvas itself, else the scan of its scene.
+// The panic cover, in no scene, is drawn as it is on its canvas.
+CaptureResult locate(BlurBoard *board, const DrawSnapshot &snap, const TargetView &view, bool placed, bool on_canvas,
+		     matrix4 &transform, obs_sceneitem_crop &crop)
+{
+	crop = {};
+	if (on_canvas) {
+		transform = view.world;
+		return {CaptureOutcome::Drawn, FailureCause::Passes};
+	}
+	if (!placed) {
+		matrix4_identity(&transform);
+		return {CaptureOutcome::Drawn, FailureCause::Passes};
+	}
+	if (!snap.scene || (snap.in_group && !snap.group) || !obs_scene_from_source(snap.scene))
+		return {CaptureOutcome::Failed, FailureCause::SceneGone};
+	BeneathScan scan;
+	scan.board_source = board->source;
+	scan.group_source = snap.group;
+	scan_beneath(snap.scene, scan);
+	release_beneath_items(scan.items);
+	if (!scan.found)
+		return {CaptureOutcome::Failed, FailureCause::ItemNotFound};
+	transform = scan.board_transform;
+	crop = scan.board_crop;
+	return {CaptureOutcome::Drawn, FailureCause::Passes};
+}
+
+float srgb_to_linear(uint32_t byte)
+{
+	const float c = (float)byte / 255.0f;
+	return c <= 0.04045f ? c / 12.92f : powf((c + 0.055f) / 1.055f, 2.4f);
+}
+
+bool finite(const vec4 &v)
+{
+	return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z) && std::isfinite(v.w);
+}
+
+} // namespace
+
+CaptureResult place_cover(BlurBoard *board, const DrawSnapshot &snap, const TargetView &view, bool placed,
+			  bool on_canvas, FinalPassParams &params)
+{
+	matrix4 transform;
+	obs_sceneitem_crop crop;
+	const CaptureResult where = locate(board, snap, view, placed, on_canvas, transform, crop);
+	if (where.outcome != CaptureOutcome::Drawn)
+		return where;
+	const uint32_t bw = board->width.load(), bh = board->height.load();
+	place_board_quad(board_to_canvas(transform, crop), bw, bh, params);
+	place_shape(crop, bw, bh, snap.is_ellipse, snap.feather, params);
+	if (!finite(params.shape_rect) || !std::isfinite(params.board_size.x) || !std::isfinite(params.board_size.y))
+		return {CaptureOutcome::Failed, FailureCause::BadPosition};
+
+	params.cover = true;
+	const uint32_t c = snap.cover_color; // 0xAABBGGRR
+	vec4_set(&params.cover_color, srgb_to_linear(c & 0xFF), srgb_to_linear((c >> 8) & 0xFF),
+		 srgb_to_linear((c >> 16) & 0xFF), 1.0f);
+	params.cover_alpha = snap.fade_level;
+	if (const CoverImage *image = snap.cover_image.get()) {
+		params.image = image->texture();
+		vec2_set(&params.uv_min, 0.5f / (float)image->width(), 0.5f / (float)image->height());
+		vec2_set(&params.uv_max, 1.0f - params.uv_min.x, 1.0f - params.uv_min.y);
+	}
+	return {CaptureOutcome::Drawn, FailureCause::Passes};
+}
+
+void draw_cover_composite(const FinalPassParams &params)
+{
+	BoardEffect &fx = board_effect;
+	if (!fx.effect)
+		return;
+	gs_effect_set_vec2(fx.pos_origin, &params.pos_origin);
+	gs_effect_set_vec2(fx.pos_du, &params.pos_du);
+	gs_effect_set_vec2(fx.pos_dv, &params.pos_dv);
+	gs_effect_set_vec2(fx.board_size, &params.board_size);
+	gs_effect_set_vec4(fx.shape_rect, &params.shape_rect);
+	gs_effect_set_float(fx.shape_kind, params.shape_kind);
+	gs_effect_set_float(fx.feather, params.feather);
+	gs_effect_set_vec4(fx.cover_color, &params.cover_color);
+	gs_effect_set_float(fx.cover_alpha, params.cover_alpha);
+	// The colour is an SDR one: on a scRGB target 1.0 is 80 nits, so it is
+	// lifted to the host's SDR white as the host lifts SDR sources.
+	const float scale = gs_get_color_space() == GS_CS_709_SCRGB ? obs_get_video_sdr_white_level() / 80.0f : 1.0f;
+	gs_effect_set_float(fx.cover_scale, scale);
+	const char *technique = "FinalCover";
+	if (params.image) {
+		gs_effect_set_texture_srgb(fx.image, params.image);
+		gs_effect_set_vec2(fx.uv_min, &params.uv_min);
+		gs_effect_set_vec2(fx.uv_max, &params.uv_max);
+		technique = "FinalCoverImage";
+	}
+
+	// Premultiplied over what is beneath, in linear light.
+	gs_blend_state_push();
+	gs_enable_blending(true);
+	gs_blend_function(GS_BLEND_ONE, GS_BLEND_INVSRCALPHA);
+	const bool previous_srgb = gs_framebuffer_srgb_enabled();
+	gs_enable_framebuffer_srgb(true);
+	while (gs_effect_loop(fx.effect, technique))
+		gs_draw_quadf(nullptr, 0, params.quad_width, params.quad_height);
+	gs_enable_framebuffer_srgb(previous_srgb);
+	gs_blend_state_pop();
+}
