@@ -58,7 +58,7 @@ std::vector<int> secrets(int n)
 void report(const Setting &setting, const harness::AttackOutcome &outcome, double seconds)
 {
 	const harness::Standing still = harness::summary(outcome.still), moving = harness::summary(outcome.moving);
-	std::printf("| %s | %.2f / %.0f | %.2f / %.0f | %lld | %.0f s |\n", setting.name, still.top1, still.rank,
+	std::printf("| %s | %.3f / %.1f | %.3f / %.1f | %lld | %.0f s |\n", setting.name, still.top1, still.rank,
 		    moving.top1, moving.rank, (long long)outcome.own_distance, seconds);
 }
 
