@@ -90,13 +90,7 @@ void draw_cover_composite(const FinalPassParams &params)
 	BoardEffect &fx = board_effect;
 	if (!fx.effect)
 		return;
-	gs_effect_set_vec2(fx.pos_origin, &params.pos_origin);
-	gs_effect_set_vec2(fx.pos_du, &params.pos_du);
-	gs_effect_set_vec2(fx.pos_dv, &params.pos_dv);
-	gs_effect_set_vec2(fx.board_size, &params.board_size);
-	gs_effect_set_vec4(fx.shape_rect, &params.shape_rect);
-	gs_effect_set_float(fx.shape_kind, params.shape_kind);
-	gs_effect_set_float(fx.feather, params.feather);
+	set_quad_and_shape(params);
 	gs_effect_set_vec4(fx.cover_color, &params.cover_color);
 	gs_effect_set_float(fx.cover_alpha, params.cover_alpha);
 	// The colour is an SDR one: on a scRGB target 1.0 is 80 nits, so it is

@@ -16,6 +16,18 @@ bool push_canvas_transform(const FinalPassParams &params)
 	return true;
 }
 
+void set_quad_and_shape(const FinalPassParams &params)
+{
+	BoardEffect &fx = board_effect;
+	gs_effect_set_vec2(fx.pos_origin, &params.pos_origin);
+	gs_effect_set_vec2(fx.pos_du, &params.pos_du);
+	gs_effect_set_vec2(fx.pos_dv, &params.pos_dv);
+	gs_effect_set_vec2(fx.board_size, &params.board_size);
+	gs_effect_set_vec4(fx.shape_rect, &params.shape_rect);
+	gs_effect_set_float(fx.shape_kind, params.shape_kind);
+	gs_effect_set_float(fx.feather, params.feather);
+}
+
 void draw_final_composite(const FinalPassParams &params)
 {
 	if (params.cover) {
@@ -34,19 +46,13 @@ void draw_final_composite(const FinalPassParams &params)
 	gs_effect_set_vec2(fx.grid_origin, &params.grid_origin);
 	gs_effect_set_vec2(fx.grid_dim, &params.grid_dim);
 	gs_effect_set_float(fx.cell_size, params.cell_size);
-	gs_effect_set_vec2(fx.pos_origin, &params.pos_origin);
-	gs_effect_set_vec2(fx.pos_du, &params.pos_du);
-	gs_effect_set_vec2(fx.pos_dv, &params.pos_dv);
+	set_quad_and_shape(params);
 
 	const char *technique = params.mosaic ? "FinalMosaic" : "FinalBlur";
 	if (params.shaped) {
 		gs_effect_set_texture_srgb(fx.orig, params.orig);
 		gs_effect_set_vec2(fx.orig_uv_min, &params.orig_uv_min);
 		gs_effect_set_vec2(fx.orig_uv_max, &params.orig_uv_max);
-		gs_effect_set_vec2(fx.board_size, &params.board_size);
-		gs_effect_set_vec4(fx.shape_rect, &params.shape_rect);
-		gs_effect_set_float(fx.shape_kind, params.shape_kind);
-		gs_effect_set_float(fx.feather, params.feather);
 		technique = params.mosaic ? "FinalMosaicShaped" : "FinalBlurShaped";
 	}
 

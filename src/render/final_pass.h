@@ -39,5 +39,8 @@ struct FinalPassParams {
 // whole canvas; the caller pops it (gs_matrix_pop) when this returns true.
 bool push_canvas_transform(const FinalPassParams &params);
 
+// Sets the board quad's place and its shape on the board effect.
+void set_quad_and_shape(const FinalPassParams &params);
+
 // Draws the composite over the board's quad (or the whole canvas).
 void draw_final_composite(const FinalPassParams &params);
