@@ -24,15 +24,7 @@ using rt::Rect;
 
 obs_hotkey_id panic_hotkey()
 {
-	obs_hotkey_id found = OBS_INVALID_HOTKEY_ID;
-	obs_enum_hotkeys(
-	    [](void *data, obs_hotkey_id id, obs_hotkey_t *key) {
-		    if (std::strcmp(obs_hotkey_get_name(key), "MistPane.Panic") == 0)
-			    *static_cast<obs_hotkey_id *>(data) = id;
-		    return true;
-	    },
-	    &found);
-	return found;
+	return harness::hotkey_named("MistPane.Panic");
 }
 
 // As the frontend delivers it: routed, a press and a release. The switch

@@ -332,14 +332,7 @@ Picture capture_refused(obs_scene_t *, Built &)
 // It switches at the graphics thread's next frame.
 void press_panic_key()
 {
-	obs_hotkey_id found = OBS_INVALID_HOTKEY_ID;
-	obs_enum_hotkeys(
-	    [](void *data, obs_hotkey_id id, obs_hotkey_t *key) {
-		    if (std::strcmp(obs_hotkey_get_name(key), "MistPane.Panic") == 0)
-			    *static_cast<obs_hotkey_id *>(data) = id;
-		    return true;
-	    },
-	    &found);
+	const obs_hotkey_id found = harness::hotkey_named("MistPane.Panic");
 	obs_hotkey_enable_callback_rerouting(true);
 	obs_hotkey_trigger_routed_callback(found, true);
 	obs_hotkey_trigger_routed_callback(found, false);

@@ -14,16 +14,6 @@ namespace harness {
 
 namespace {
 
-uint32_t mix(uint32_t x)
-{
-	x ^= x >> 16;
-	x *= 0x7feb352dU;
-	x ^= x >> 15;
-	x *= 0x846ca68bU;
-	x ^= x >> 16;
-	return x;
-}
-
 // The picture (every tile's text) and the boards over it, on the main
 // output.
 class AttackScene {
@@ -220,7 +210,7 @@ std::vector<int> candidate_pins(const std::vector<int> &secrets, size_t n)
 			for (int v = 0; v < 10; ++v)
 				add(pin - (pin / digit % 10) * digit + v * digit);
 	for (uint32_t i = 0; out.size() < n && i < 1000000; ++i)
-		add(int(mix(i) % 10000));
+		add(int(noise_hash(i) % 10000));
 	return out;
 }
 

@@ -394,6 +394,23 @@ obs_source_t *make_board(const char *name, const char *settings_json, const char
 	return source;
 }
 
+obs_hotkey_id hotkey_named(const char *name)
+{
+	struct Search {
+		const char *name;
+		obs_hotkey_id found = OBS_INVALID_HOTKEY_ID;
+	} search{name};
+	obs_enum_hotkeys(
+	    [](void *data, obs_hotkey_id id, obs_hotkey_t *key) {
+		    auto *s = static_cast<Search *>(data);
+		    if (std::strcmp(obs_hotkey_get_name(key), s->name) == 0)
+			    s->found = id;
+		    return true;
+	    },
+	    &search);
+	return search.found;
+}
+
 obs_scene_t *make_scene(const char *name)
 {
 	return obs_scene_create(name);

@@ -123,6 +123,8 @@ obs_source_t *make_pattern(const char *name, uint32_t width, uint32_t height, co
 // hotkeys_json: bindings as a scene collection saves them.
 obs_source_t *make_board(const char *name, const char *settings_json = "{}", const char *hotkeys_json = nullptr);
 obs_scene_t *make_scene(const char *name);
+// The id of the hotkey registered under name, or OBS_INVALID_HOTKEY_ID.
+obs_hotkey_id hotkey_named(const char *name);
 // Removes a scene from its canvas and drops the reference. A public scene
 // that is only released, as the frontend never does, leaks the canvas's
 // record of it at shutdown.

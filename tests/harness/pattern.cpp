@@ -101,17 +101,6 @@ const char *pattern_name(void *)
 	return "MistPane test pattern";
 }
 
-// Deterministic hash noise for the "detail" picture.
-uint32_t hash(uint32_t x)
-{
-	x ^= x >> 16;
-	x *= 0x7feb352dU;
-	x ^= x >> 15;
-	x *= 0x846ca68bU;
-	x ^= x >> 16;
-	return x;
-}
-
 void put(std::vector<uint8_t> &px, uint32_t w, uint32_t x, uint32_t y, uint8_t r, uint8_t g, uint8_t b)
 {
 	uint8_t *p = &px[(size_t(y) * w + x) * 4];
@@ -227,7 +216,7 @@ void detail(std::vector<uint8_t> &px, uint32_t w, uint32_t h)
 			break;
 		text.clear();
 		for (size_t i = 0; text.size() < w / 6 + 1; ++i)
-			text += kSampleText[(hash(line) % text_length + i) % text_length];
+			text += kSampleText[(noise_hash(line) % text_length + i) % text_length];
 		text_line(px, w, h, 4 + (line % 3) * 2, y, text.c_str(), scale);
 		y += 10 * scale + 2;
 	}
@@ -389,6 +378,16 @@ obs_source_t *make_pattern(const char *name, uint32_t width, uint32_t height, co
 	obs_source_t *source = obs_source_create(kPatternTypeId, name, settings, nullptr);
 	obs_data_release(settings);
 	return source;
+}
+
+uint32_t noise_hash(uint32_t x)
+{
+	x ^= x >> 16;
+	x *= 0x7feb352dU;
+	x ^= x >> 15;
+	x *= 0x846ca68bU;
+	x ^= x >> 16;
+	return x;
 }
 
 } // namespace harness

@@ -21,4 +21,8 @@ std::vector<uint8_t> pattern_pixels(const char *kind, uint32_t width, uint32_t h
 // apart) from (x, y), light on dark.
 std::vector<uint8_t> label_pixels(uint32_t width, uint32_t height, const char *list);
 
+// Deterministic hash noise: the "detail" picture, the sample text's lines,
+// the attack's candidates.
+uint32_t noise_hash(uint32_t x);
+
 } // namespace harness
