@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "render/cover_mode.h"
 
+#include <graphics/srgb.h>
 #include <graphics/vec4.h>
 #include <obs.h>
 
@@ -47,8 +48,7 @@ CaptureResult locate(BlurBoard *board, const DrawSnapshot &snap, const TargetVie
 
 float srgb_to_linear(uint32_t byte)
 {
-	const float c = (float)byte / 255.0f;
-	return c <= 0.04045f ? c / 12.92f : powf((c + 0.055f) / 1.055f, 2.4f);
+	return gs_srgb_nonlinear_to_linear((float)byte / 255.0f);
 }
 
 bool finite(const vec4 &v)
