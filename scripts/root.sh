@@ -11,6 +11,7 @@ key=$( { echo "$pkgs"; sed -n '/^# root-recipe/,$p' "$0"; } | sha256sum | cut -c
 root="$cache/forky-$key"
 
 if [ -f "$root/.mistpane-ready" ]; then
+  touch "$root" # in use: kept by the clean-up below
   echo "$root"
   exit 0
 fi
@@ -66,11 +67,10 @@ unshare -m --propagation private bash -c '
 ' _ "$tmp" $pkgs >&2
 
 touch "$tmp/.mistpane-ready"
-# Old roots of other package lists are of no further use.
-for old in "$cache"/forky-*; do
-  [ "$old" = "$tmp" ] && continue
-  [ -d "$old" ] && rm -rf --one-file-system "$old"
-done
+# Roots of other package lists unused for two days are of no further use
+# (one in use by another checkout is left alone).
+find "$cache" -maxdepth 1 -name 'forky-*' ! -name "$(basename "$tmp")" -mtime +2 \
+  -exec rm -rf --one-file-system {} + 2>/dev/null || true
 mv "$tmp" "$root"
 log "root ready in $(( $(date +%s) - start )) s: $root"
 echo "$root"
