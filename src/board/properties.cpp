@@ -163,14 +163,8 @@ void add_mode_controls(obs_properties_t *props)
 
 } // namespace
 
-obs_properties_t *board_get_properties(void *data)
+void add_hiding_properties(obs_properties_t *props)
 {
-	obs_properties_t *props = obs_properties_create();
-	if (data)
-		add_status(props, static_cast<const BlurBoard *>(data));
-
-	add_info(props, "help", "BlurBoard.Help");
-
 	add_mode_controls(props);
 
 	obs_property_t *prop = add_float(props, k::kBlurRadius, "BlurRadius", 0.0, 200.0, 0.5, " px");
@@ -202,8 +196,18 @@ obs_properties_t *board_get_properties(void *data)
 
 	prop = add_float(props, k::kFadeSeconds, "Fade", 0.0, 10.0, 0.05, module_text("Unit.Seconds"));
 	describe(prop, props, "Fade.Desc", "fade_note");
+}
 
-	prop = add_size(props, k::kWidth, "Width");
+obs_properties_t *board_get_properties(void *data)
+{
+	obs_properties_t *props = obs_properties_create();
+	if (data)
+		add_status(props, static_cast<const BlurBoard *>(data));
+
+	add_info(props, "help", "BlurBoard.Help");
+	add_hiding_properties(props);
+
+	obs_property_t *prop = add_size(props, k::kWidth, "Width");
 	describe(prop, props, "Size.Desc", nullptr);
 	prop = add_size(props, k::kHeight, "Height");
 	describe(prop, props, "Size.Desc", "size_note");

@@ -72,17 +72,22 @@ CaptureResult place_cover(BlurBoard *board, const DrawSnapshot &snap, const Targ
 	if (!finite(params.shape_rect) || !std::isfinite(params.board_size.x) || !std::isfinite(params.board_size.y))
 		return {CaptureOutcome::Failed, FailureCause::BadPosition};
 
+	set_cover_look(snap.cover_color, snap.cover_image.get(), snap.fade_level, params);
+	return {CaptureOutcome::Drawn, FailureCause::Passes};
+}
+
+void set_cover_look(uint32_t color, const CoverImage *image, float alpha, FinalPassParams &params)
+{
 	params.cover = true;
-	const uint32_t c = snap.cover_color; // 0xAABBGGRR
+	const uint32_t c = color; // 0xAABBGGRR
 	vec4_set(&params.cover_color, srgb_to_linear(c & 0xFF), srgb_to_linear((c >> 8) & 0xFF),
 		 srgb_to_linear((c >> 16) & 0xFF), 1.0f);
-	params.cover_alpha = snap.fade_level;
-	if (const CoverImage *image = snap.cover_image.get()) {
+	params.cover_alpha = alpha;
+	if (image) {
 		params.image = image->texture();
 		vec2_set(&params.uv_min, 0.5f / (float)image->width(), 0.5f / (float)image->height());
 		vec2_set(&params.uv_max, 1.0f - params.uv_min.x, 1.0f - params.uv_min.y);
 	}
-	return {CaptureOutcome::Drawn, FailureCause::Passes};
 }
 
 void draw_cover_composite(const FinalPassParams &params)

@@ -59,7 +59,8 @@ void draw_final_composite(const FinalPassParams &params)
 	// Blending off: the composite replaces what lies under the quad; the
 	// shaped techniques mix the untouched capture back in themselves.
 	gs_blend_state_push();
-	gs_enable_blending(false);
+	if (!params.blend_as_source)
+		gs_enable_blending(false);
 	const bool previous_srgb = gs_framebuffer_srgb_enabled();
 	gs_enable_framebuffer_srgb(true);
 	const bool pushed = push_canvas_transform(params);

@@ -29,6 +29,9 @@ struct FinalPassParams {
 	vec4 shape_rect{};
 	float shape_kind = 0.0f;
 	float feather = 0.0f;
+	// Drawn for a source (a filter): blended as the host blends that
+	// source, so its transparent parts stay transparent.
+	bool blend_as_source = false;
 	// Cover mode: image is the cover image or null, no capture is read.
 	bool cover = false;
 	vec4 cover_color{}; // linear, opaque
