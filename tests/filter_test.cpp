@@ -127,6 +127,49 @@ TEST(Filter, HidesTheRegionInEveryViewAndNothingElse)
 	harness::release_scene(scene);
 }
 
+// A camera or a media file: frames the source is handed, not drawn.
+const obs_source_info kAsyncInfo = {
+    .id = "filter_test_async",
+    .type = OBS_SOURCE_TYPE_INPUT,
+    .output_flags = OBS_SOURCE_ASYNC_VIDEO,
+    .get_name = [](void *) { return "async"; },
+    .create = [](obs_data_t *, obs_source_t *source) -> void * { return source; },
+    .destroy = [](void *) {},
+};
+
+TEST(Filter, HidesAnAsyncSource)
+{
+	obs_register_source(&kAsyncInfo);
+	const auto size = rt::Stage::host_size();
+	const harness::Image plain = rt::pattern_image("detail");
+	obs_source_t *camera = obs_source_create("filter_test_async", "camera", nullptr, nullptr);
+	obs_source_frame frame{};
+	frame.data[0] = const_cast<uint8_t *>(plain.rgba.data());
+	frame.linesize[0] = size.w * 4;
+	frame.width = size.w;
+	frame.height = size.h;
+	frame.format = VIDEO_FORMAT_RGBA;
+	frame.full_range = true;
+	obs_source_output_video(camera, &frame);
+	obs_data_t *data = harness::json(R"({"mode": "mosaic", "region_x": 100, "region_y": 60,
+		"region_width": 200, "region_height": 120})");
+	obs_source_t *filter = obs_source_create("mistpane_hide_filter", "hide camera", data, nullptr);
+	obs_data_release(data);
+	obs_source_filter_add(camera, filter);
+	obs_scene_t *scene = harness::make_scene("camera scene");
+	add_at(scene, camera, 0, 0);
+	obs_set_output_source(0, obs_scene_get_source(scene));
+	const harness::Image shown = harness::settled_frame(3);
+	EXPECT_LT(detail_left(shown, plain, kRegion), 0.3);
+	EXPECT_LE(max_diff_outside(shown, plain, kRegion), 2);
+	obs_set_output_source(0, nullptr);
+	harness::release_scene(scene);
+	obs_source_filter_remove(camera, filter);
+	obs_source_release(filter);
+	obs_source_release(camera);
+	obs_wait_for_destroy_queue();
+}
+
 // The shader's mask, as its text computes it, for a pixel centre p of the
 // region's frame.
 double mask_at(double px, double py, double w, double h, bool ellipse, double feather)
