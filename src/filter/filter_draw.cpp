@@ -62,9 +62,15 @@ void log_failure_once(HideFilter *filter, FailureCause cause)
 		    name ? name : "", failure_cause_text(cause));
 }
 
+// The source as the host would draw it without this filter. The host
+// clears a removed filter's parent while a frame may still be drawing it
+// (its removal does not wait for the graphics thread), and skipping then
+// would read the parent through null: asked again right before each draw.
 void draw_source(void *data)
 {
-	obs_source_skip_video_filter(static_cast<obs_source_t *>(data));
+	auto *source = static_cast<obs_source_t *>(data);
+	if (obs_filter_get_parent(source) && obs_filter_get_target(source))
+		obs_source_skip_video_filter(source);
 }
 
 // The source's own pixels of the capture region into slot 0, as the host
@@ -85,7 +91,7 @@ bool capture_source(HideFilter *filter, const CaptureRegion &region, gs_color_fo
 		gs_clear(GS_CLEAR_COLOR, &clear_color, 0.0f, 0);
 		gs_ortho((float)region.x0, (float)(region.x0 + region.width), (float)region.y0,
 			 (float)(region.y0 + region.height), -100.0f, 100.0f);
-		obs_source_skip_video_filter(filter->source);
+		draw_source(filter->source);
 		gs_texrender_end(capture);
 	}
 	gs_blend_state_pop();
@@ -206,15 +212,15 @@ void draw_frame(HideFilter *filter, FilterFrame &frame)
 	const FilterPlan &plan = frame.plan;
 	switch (plan.action) {
 	case FilterAction::Plain:
-		obs_source_skip_video_filter(filter->source);
+		draw_source(filter->source);
 		return;
 	case FilterAction::Fail:
 		log_failure_once(filter, frame.cause);
-		obs_source_skip_video_filter(filter->source);
+		draw_source(filter->source);
 		draw_hatch_over(plan);
 		return;
 	case FilterAction::Cover:
-		obs_source_skip_video_filter(filter->source);
+		draw_source(filter->source);
 		gs_matrix_push();
 		gs_matrix_translate3f((float)plan.x, (float)plan.y, 0.0f);
 		draw_final_composite(frame.params);
@@ -230,7 +236,7 @@ void draw_frame(HideFilter *filter, FilterFrame &frame)
 	    plan.whole || draw_excluding(filter->render->stencil, (float)plan.x, (float)plan.y, (float)plan.width,
 					 (float)plan.height, draw_source, filter->source);
 	if (!frame.params.blend_as_source)
-		obs_source_skip_video_filter(filter->source);
+		draw_source(filter->source);
 	draw_final_composite(frame.params);
 }
 
