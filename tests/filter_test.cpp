@@ -272,6 +272,37 @@ TEST(Filter, TextMovingInsideTheSourceGivesNoDetailBack)
 	obs_source_release(words);
 }
 
+TEST(Filter, ListsTheBoardsHidingControlsAndTheRegionAndClampsIt)
+{
+	obs_properties_t *props = obs_get_source_properties("mistpane_hide_filter");
+	std::vector<std::string> keys;
+	for (obs_property_t *p = obs_properties_first(props); p; obs_property_next(&p))
+		keys.push_back(obs_property_name(p));
+	obs_properties_destroy(props);
+	ASSERT_FALSE(keys.empty());
+	EXPECT_EQ(keys.front(), "help");
+	for (const char *key : {"mode", "blur_radius", "mosaic_size", "shape", "feather", "strength", "enabled",
+				"fade_seconds", "cover_color", "region_x", "region_y", "region_width", "region_height"})
+		EXPECT_NE(std::find(keys.begin(), keys.end(), key), keys.end()) << key;
+	EXPECT_EQ(std::find(keys.begin(), keys.end(), "width"), keys.end()) << "a filter has its source's size";
+
+	struct Case {
+		const char *settings;
+		SourceRegion region;
+	};
+	for (const Case &c :
+	     {Case{"{}", {0, 0, 0, 0}},
+	      Case{R"({"region_x": -5, "region_y": 7, "region_width": 99999, "region_height": 3})", {0, 7, 16384, 3}},
+	      Case{R"({"region_x": "12", "region_width": 1e30})", {0, 0, 16384, 0}}}) {
+		Filtered f("solid", c.settings, 64, 64);
+		const SourceRegion r = f.record()->region;
+		EXPECT_EQ(r.x, c.region.x) << c.settings;
+		EXPECT_EQ(r.y, c.region.y) << c.settings;
+		EXPECT_EQ(r.width, c.region.width) << c.settings;
+		EXPECT_EQ(r.height, c.region.height) << c.settings;
+	}
+}
+
 TEST(Filter, HotkeyOnItsSourceSwitchesHidingThroughTheSettings)
 {
 	Filtered f("detail", R"({"fade_seconds": 0})", 320, 180);
