@@ -2,12 +2,17 @@
 # SPDX-License-Identifier: GPL-2.0-or-later
 # Cross-build the module for 64-bit Windows with MinGW-w64 on the Universal
 # CRT (src/ only, no tests) in build/<env>-windows, check the DLL and pack
-# out/windows/mistpane-<version>-windows-x64.zip in OBS Studio's Windows
-# layout (obs-plugins/64bit/mistpane.dll, data/obs-plugins/mistpane/).
+# it into out/windows/:
+#   mistpane-<version>-windows-x64.zip: mistpane/bin/64bit/mistpane.dll and
+#     mistpane/data/, to unpack into %ProgramData%\obs-studio\plugins\
+#     (OBS Studio 32 reads its plug-ins there);
+#   mistpane-<version>-windows-x64-legacy.zip: obs-plugins/64bit/mistpane.dll
+#     and data/obs-plugins/mistpane/, to unpack into OBS's own folder.
 # The checks: the DLL exports the module entry points and nothing else,
 # imports only obs.dll and Windows's own DLLs, the C runtime from the UCRT
 # (never msvcrt.dll), and every name it imports from obs.dll is one that
-# the real libobs exports. Prints the zip's path.
+# the real libobs exports; then each archive holds what it should. Prints
+# the archives' paths.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 if [ "${MISTPANE_ENV:-}" = "" ]; then
@@ -21,6 +26,8 @@ toolchain=cmake/mingw-w64.cmake
 libobs=$(realpath "/usr/lib/$(gcc -print-multiarch)/libobs.so.0")
 dir=build/$MISTPANE_ENV-windows
 stage=$dir-stage
+legacy=$stage/legacy
+programdata=$stage/programdata/mistpane
 
 # Configures afresh when the toolchain file changed: CMake never looks at
 # it again once the cache exists.
@@ -41,9 +48,11 @@ build() {
   configure
   cmake --build "$dir" -j"$(nproc)" >&2
   rm -rf "$stage"
-  cmake --install "$dir" --prefix "$stage" --strip >&2
-  dll=$stage/obs-plugins/64bit/mistpane.dll
+  cmake --install "$dir" --prefix "$legacy" --strip >&2
+  cmake --install "$dir" --prefix "$programdata" --component programdata --strip >&2
+  dll=$programdata/bin/64bit/mistpane.dll
   [ -f "$dll" ] || fail "$dll was not installed"
+  cmp -s "$dll" "$legacy/obs-plugins/64bit/mistpane.dll" || fail "the two layouts hold different DLLs"
 }
 
 # Sets exports (one name a line) and imports ("DLL name" a line).
@@ -95,11 +104,35 @@ check_obs_names() {
   [ -z "$unknown" ] || fail "imports from obs.dll what libobs does not export: $(echo $unknown)"
 }
 
-pack_legacy_zip() {
-  local zip=$out/mistpane-$version-windows-x64.zip
-  rm -f "$zip"
-  (cd "$stage" && zip -qrX "$zip" obs-plugins data)
+# ARCHIVE holds every PATH given (7-Zip reads zips and NSIS installers).
+check_archive() {
+  local archive=$1 listing path
+  shift
+  listing=$(7z l -slt "$archive" | sed -n 's/^Path = //p' | tr '\\' /)
+  for path in "$@"; do
+    grep -qxF "$path" <<<"$listing" || fail "$(basename "$archive") lacks $path (it holds: $(echo $listing))"
+  done
+}
+
+# What each layout's data folder must hold, relative to it: what the build
+# staged, which has the English texts and the plugin manager's manifest.
+data_files() {
+  (cd "$programdata/data" && find . -type f | sed 's|^\./||' | sort)
+}
+
+pack_zips() {
+  local name
+  for name in locale/en-US.ini manifest.json LICENSE; do
+    [ -f "$programdata/data/$name" ] || fail "data/$name was not installed"
+  done
+  local zip=$out/mistpane-$version-windows-x64.zip legacy_zip=$out/mistpane-$version-windows-x64-legacy.zip
+  rm -f "$zip" "$legacy_zip"
+  (cd "$programdata/.." && zip -qrX "$zip" mistpane)
+  (cd "$legacy" && zip -qrX "$legacy_zip" obs-plugins data)
+  check_archive "$zip" mistpane/bin/64bit/mistpane.dll $(data_files | sed 's|^|mistpane/data/|')
+  check_archive "$legacy_zip" obs-plugins/64bit/mistpane.dll $(data_files | sed 's|^|data/obs-plugins/mistpane/|')
   echo "$zip"
+  echo "$legacy_zip"
 }
 
 build
@@ -113,4 +146,4 @@ echo "mistpane.dll: exports $(echo $exports); imports $(wc -l <<<"$from_obs") na
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$dir/CMakeCache.txt")
 out=$(realpath -m out/windows)
 mkdir -p "$out"
-pack_legacy_zip
+pack_zips
