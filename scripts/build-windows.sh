@@ -7,7 +7,9 @@
 #     mistpane/data/, to unpack into %ProgramData%\obs-studio\plugins\
 #     (OBS Studio 32 reads its plug-ins there);
 #   mistpane-<version>-windows-x64-legacy.zip: obs-plugins/64bit/mistpane.dll
-#     and data/obs-plugins/mistpane/, to unpack into OBS's own folder.
+#     and data/obs-plugins/mistpane/, to unpack into OBS's own folder;
+#   mistpane-<version>-windows-x64-installer.exe: the NSIS installer
+#     (packaging/windows/mistpane.nsi) of the first layout into ProgramData.
 # The checks: the DLL exports the module entry points and nothing else,
 # imports only obs.dll and Windows's own DLLs, the C runtime from the UCRT
 # (never msvcrt.dll), and every name it imports from obs.dll is one that
@@ -22,6 +24,9 @@ fail() {
   echo "build-windows.sh: $*" >&2
   exit 1
 }
+# Archives written but not yet checked: a failed check leaves none behind.
+pending=()
+trap 'rm -f "${pending[@]}"' EXIT
 toolchain=cmake/mingw-w64.cmake
 libobs=$(realpath "/usr/lib/$(gcc -print-multiarch)/libobs.so.0")
 dir=build/$MISTPANE_ENV-windows
@@ -127,6 +132,7 @@ pack_zips() {
   done
   local zip=$out/mistpane-$version-windows-x64.zip legacy_zip=$out/mistpane-$version-windows-x64-legacy.zip
   rm -f "$zip" "$legacy_zip"
+  pending+=("$zip" "$legacy_zip")
   (cd "$programdata/.." && zip -qrX "$zip" mistpane)
   (cd "$legacy" && zip -qrX "$legacy_zip" obs-plugins data)
   check_archive "$zip" mistpane/bin/64bit/mistpane.dll $(data_files | sed 's|^|mistpane/data/|')
@@ -135,6 +141,21 @@ pack_zips() {
   echo "$legacy_zip"
 }
 
+# makensis's warnings are errors: an unknown constant would otherwise
+# become an empty string in a path.
+pack_installer() {
+  local installer=$out/mistpane-$version-windows-x64-installer.exe
+  rm -f "$installer"
+  pending+=("$installer")
+  makensis -V2 -WX -DVERSION="$version" -DSTAGE="$(realpath "$programdata")" -DOUTFILE="$installer" \
+    packaging/windows/mistpane.nsi >&2 || fail "makensis failed"
+  check_archive "$installer" bin/64bit/mistpane.dll $(data_files | sed 's|^|data/|') uninstall.exe
+  echo "$installer"
+}
+
+for tool in zip 7z makensis; do
+  command -v "$tool" >/dev/null || fail "$tool is missing (the build root has it: scripts/env.sh)"
+done
 build
 read_tables
 check_exports
@@ -147,3 +168,5 @@ version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$dir/CMakeCache.txt")
 out=$(realpath -m out/windows)
 mkdir -p "$out"
 pack_zips
+pack_installer
+pending=()
