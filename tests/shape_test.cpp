@@ -5,6 +5,7 @@
 // read back: out = lerp(picture, 0.5, m).
 #include <cstring>
 
+#include "harness/frame_clock.h"
 #include "harness/render_util.h"
 
 namespace {
@@ -211,7 +212,7 @@ TEST(Shape, RoundedAndInvertedMasksMatchTheirReference)
 		vec2_set(&scale, c.at.sx, c.at.sy);
 		obs_sceneitem_set_scale(stage.board_item, &scale);
 		const harness::Image out = harness::settled_frame();
-		long hidden = 0, untouched = 0, soft = 0, wrong = 0;
+		long hidden = 0, untouched = 0, wrong = 0;
 		for (int y = 0; y < int(out.height); ++y)
 			for (int x = 0; x < int(out.width); ++x) {
 				const double m = reference_mask(c.shape, c.at, x, y);
@@ -222,13 +223,54 @@ TEST(Shape, RoundedAndInvertedMasksMatchTheirReference)
 					++untouched;
 					wrong += rt::channel_diff(out, ref, x, y) != 0;
 				} else {
-					++soft;
 					wrong += std::abs(mask_at(out, x, y) - m) > 0.06;
 				}
 			}
 		EXPECT_EQ(wrong, 0);
 		EXPECT_GT(hidden, 20000);
 		EXPECT_GT(untouched, 20000);
+	}
+}
+
+// Detail left in an area of a view, against the same view of the plain
+// picture.
+double detail_left(const harness::Image &view, const harness::Image &plain, Rect area)
+{
+	return rt::detail(view, area) / rt::detail(plain, area);
+}
+
+// Inverted, the board hides the whole canvas but its shape in every view: a
+// scaled projector (which redraws) and studio mode's program, which keeps
+// its own copy's place when the board moves in the preview.
+TEST(Shape, AnInvertedBoardHidesAllButItsShapeInEveryView)
+{
+	const char *settings = R"({"width": 200, "height": 120, "blur_radius": 20, "invert": true})";
+	const Rect shape = {104, 64, 296, 176}, around = {400, 0, 640, 360};
+	const harness::Image picture = rt::pattern_image("detail");
+	{
+		rt::Stage stage(settings, "detail");
+		stage.place(100, 60);
+		const harness::Image program = harness::settled_frame(3);
+		EXPECT_EQ(rt::max_diff(program, picture, shape), 0);
+		EXPECT_LT(detail_left(program, picture, around), 0.3);
+		EXPECT_LT(detail_left(program, picture, {0, 0, 640, 50}), 0.3);
+		const harness::Image view = harness::in_own_frame(
+		    [&] { return harness::render_view(stage.scene_source(), 640, 360, 0.5f, 8.0f, 4.0f); });
+		const harness::Image plain = harness::render_view(stage.picture, 640, 360, 0.5f, 8.0f, 4.0f);
+		EXPECT_GT(detail_left(view, plain, {62, 38, 154, 90}), 0.8);
+		EXPECT_LT(detail_left(view, plain, {210, 4, 328, 184}), 0.3);
+	}
+	ASSERT_TRUE(harness::load_stock_module("obs-transitions"));
+	for (const auto type : {OBS_SCENE_DUP_PRIVATE_REFS, OBS_SCENE_DUP_PRIVATE_COPY}) {
+		rt::Stage stage(settings, "detail", 8, false);
+		stage.place(100, 60);
+		rt::StudioProgram studio(stage.scene, type);
+		const harness::Image before = harness::settled_frame(3);
+		EXPECT_LE(rt::max_diff(before, picture, shape), 2) << type;
+		EXPECT_LT(detail_left(before, picture, around), 0.3) << type;
+		stage.place(400, 200);
+		const harness::Image moved = harness::settled_frame(3);
+		EXPECT_LE(rt::max_diff(moved, before, {0, 0, 640, 360}), 2) << type;
 	}
 }
 
