@@ -28,11 +28,11 @@ Snapshot read(obs_source_t *source)
 {
 	BlurBoard *b = harness::board_of(source);
 	std::lock_guard<std::mutex> lock(b->mutex);
-	return {b->is_mosaic,	      b->emergency,		 b->force_redraw,     b->shape.kind,
-		b->blur_radius,	      b->mosaic_size,		 b->strength,	      b->fade_seconds,
-		b->emergency_size,    b->shape.feather,		 b->fade_level,	      b->width.load(),
-		b->height.load(),     b->enabled.load(),	 b->emergency_applied.load(), b->shape.corner_radius,
-		b->shape.invert};
+	return {
+	    b->is_mosaic,           b->emergency,    b->force_redraw,  b->shape.kind,     b->blur_radius,
+	    b->mosaic_size,         b->strength,     b->fade_seconds,  b->emergency_size, b->shape.feather,
+	    b->fade_level,          b->width.load(), b->height.load(), b->enabled.load(), b->emergency_applied.load(),
+	    b->shape.corner_radius, b->shape.invert};
 }
 
 using harness::Board;
@@ -68,9 +68,10 @@ TEST(BoardSettings, DefaultsMatchTheInitialRecord)
 	EXPECT_FALSE(obs_data_has_default_value(defaults, "force_redraw"));
 
 	// The defaults' order is the documented one.
-	const char *expected[] = {"mode",         "blur_radius", "mosaic_size", "strength",   "enabled",
-				  "fade_seconds", "width",       "height",      "emergency",  "emergency_size",
-				  "shape",        "feather",     "corner_radius", "invert", "cover_color", "cover_image"};
+	const char *expected[] = {"mode",          "blur_radius",    "mosaic_size", "strength",
+				  "enabled",       "fade_seconds",   "width",       "height",
+				  "emergency",     "emergency_size", "shape",       "feather",
+				  "corner_radius", "invert",         "cover_color", "cover_image"};
 	size_t i = 0;
 	for (obs_data_item_t *item = obs_data_first(defaults); item; obs_data_item_next(&item), ++i) {
 		ASSERT_LT(i, std::size(expected));

@@ -130,7 +130,8 @@ Where inside_shape(const Placement &p, float w, float h, const Shape &s, int x, 
 	if (s.kind == "rounded") {
 		const float k = std::min(s.radius, std::min(W, H) / 2);
 		const float qx = std::fabs(q.x - W / 2) - (W / 2 - k), qy = std::fabs(q.y - H / 2) - (H / 2 - k);
-		const float d = k - std::hypot(std::max(qx, 0.0f), std::max(qy, 0.0f)) - std::min(std::max(qx, qy), 0.0f);
+		const float d =
+		    k - std::hypot(std::max(qx, 0.0f), std::max(qy, 0.0f)) - std::min(std::max(qx, qy), 0.0f);
 		return d > feather + 1.0f ? Where::Inside : d < -1.0f ? Where::Outside : Where::Edge;
 	}
 	if (s.kind != "ellipse") {
@@ -177,7 +178,8 @@ TEST(Cover, IdenticalOverAnyPictureInsideItsShapeAndNothingChangesOutside)
 	    {R"({"shape": "ellipse", "feather": 8})", {150, 70, 10, 1, 1, {40, 20, 0, 30}}, "cropped ellipse"},
 	    {R"({"shape": "rounded", "corner_radius": 50, "feather": 6})", {260, 40, 30, 1.2f, 1}, "rounded, rotated"},
 	    // Inverted, the cover spans the canvas but the shape.
-	    {R"({"shape": "rounded", "corner_radius": 40, "invert": true})", {300, 20, 45, 1.5f, 0.8f},
+	    {R"({"shape": "rounded", "corner_radius": 40, "invert": true})",
+	     {300, 20, 45, 1.5f, 0.8f},
 	     "inverted rounded, rotated, scaled"},
 	    {R"({"shape": "ellipse", "feather": 10, "invert": true})", {170, 80, 0, 1, 1}, "inverted ellipse"},
 	};

@@ -89,14 +89,16 @@ struct FailureCase {
 
 TEST(FailClosed, AFailedCaptureCoversTheBoardOpaquely)
 {
-	for (const FailureCase &c : {FailureCase{&fail_create, R"({"blur_radius": 20})",
-						 "the texture for the region beneath could not be made"},
-				     FailureCase{&fail_begin, R"({"mode": "mosaic"})",
-						 "the texture for the region beneath could not be made"},
-				     // Inverted, it hides everything but its shape: all is covered.
-				     FailureCase{&fail_create, R"({"blur_radius": 20, "invert": true})",
-						 "the texture for the region beneath could not be made",
-						 {0, 0, 640, 360}, {400, 0, 640, 360}}}) {
+	for (const FailureCase &c :
+	     {FailureCase{&fail_create, R"({"blur_radius": 20})",
+			  "the texture for the region beneath could not be made"},
+	      FailureCase{&fail_begin, R"({"mode": "mosaic"})", "the texture for the region beneath could not be made"},
+	      // Inverted, it hides everything but its shape: all is covered.
+	      FailureCase{&fail_create,
+			  R"({"blur_radius": 20, "invert": true})",
+			  "the texture for the region beneath could not be made",
+			  {0, 0, 640, 360},
+			  {400, 0, 640, 360}}}) {
 		rt::Stage stage(R"({"width": 200, "height": 120})", "detail");
 		stage.place(100, 60);
 		stage.update(c.settings);

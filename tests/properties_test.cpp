@@ -375,8 +375,13 @@ TEST_F(Properties, TheCornerRadiusShowsForARoundedRectangleOnly)
 	obs_properties_t *props = obs_source_properties(board.source);
 	EXPECT_TRUE(visible(props, "corner_radius")) << "as built";
 	obs_property_t *shape = obs_properties_get(props, "shape");
-	for (const auto &[word, shown] : {std::pair{"rect", false}, {"rounded", true}, {"ellipse", false},
-					  {"Rounded", false}, {"rounded ", false}, {"", false}, {"rounded", true}}) {
+	for (const auto &[word, shown] : {std::pair{"rect", false},
+					  {"rounded", true},
+					  {"ellipse", false},
+					  {"Rounded", false},
+					  {"rounded ", false},
+					  {"", false},
+					  {"rounded", true}}) {
 		obs_data_t *settings = obs_data_create();
 		obs_data_set_string(settings, "shape", word);
 		EXPECT_TRUE(obs_property_modified(shape, settings)) << word;

@@ -189,16 +189,23 @@ TEST(Shape, RoundedAndInvertedMasksMatchTheirReference)
 {
 	const MaskCase cases[] = {
 	    {"rounded", R"({"shape": "rounded", "corner_radius": 40})", {"rounded", 300, 200, 40}, {170, 80}},
-	    {"rounded, feathered, rotated and scaled", R"({"shape": "rounded", "corner_radius": 30, "feather": 12})",
-	     {"rounded", 300, 200, 30, 12}, {260, 40, 30, 1.2f, 0.8f}},
-	    {"rounded beyond half the side: a pill", R"({"shape": "rounded", "corner_radius": 500})",
-	     {"rounded", 300, 200, 500}, {170, 80}},
+	    {"rounded, feathered, rotated and scaled",
+	     R"({"shape": "rounded", "corner_radius": 30, "feather": 12})",
+	     {"rounded", 300, 200, 30, 12},
+	     {260, 40, 30, 1.2f, 0.8f}},
+	    {"rounded beyond half the side: a pill",
+	     R"({"shape": "rounded", "corner_radius": 500})",
+	     {"rounded", 300, 200, 500},
+	     {170, 80}},
 	    {"inverted rectangle", R"({"invert": true})", {"rect", 300, 200, 0, 0, true}, {170, 80}},
 	    {"inverted rounded, feathered, rotated and scaled",
 	     R"({"shape": "rounded", "corner_radius": 40, "feather": 10, "invert": true})",
-	     {"rounded", 300, 200, 40, 10, true}, {300, 30, 20, 1.3f, 0.7f}},
-	    {"inverted ellipse, mosaic", R"({"shape": "ellipse", "invert": true, "mode": "mosaic", "mosaic_size": 10})",
-	     {"ellipse", 300, 200, 0, 0, true}, {170, 80}},
+	     {"rounded", 300, 200, 40, 10, true},
+	     {300, 30, 20, 1.3f, 0.7f}},
+	    {"inverted ellipse, mosaic",
+	     R"({"shape": "ellipse", "invert": true, "mode": "mosaic", "mosaic_size": 10})",
+	     {"ellipse", 300, 200, 0, 0, true},
+	     {170, 80}},
 	};
 	const harness::Image ref = rt::pattern_image("checker", 1);
 	const int grey = int(std::lround((1.055 * std::pow(0.5, 1 / 2.4) - 0.055) * 255));

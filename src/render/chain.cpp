@@ -55,8 +55,8 @@ void place_emergency_cover(uint32_t canvas_width, uint32_t canvas_height, const 
 	// canvases: undoing one item's matrix would misplace the cover under the
 	// others.
 	params.use_transform = true;
-	params.reset_transform = replaces_world || !matrix4_inv(&params.transform, &board_to_canvas) ||
-				 !finite_matrix(params.transform);
+	params.reset_transform =
+	    replaces_world || !matrix4_inv(&params.transform, &board_to_canvas) || !finite_matrix(params.transform);
 	if (params.reset_transform)
 		matrix4_identity(&params.transform);
 	params.quad_width = W;
@@ -80,8 +80,8 @@ void place_board_quad(const matrix4 &board_to_canvas, uint32_t board_width, uint
 	vec2_set(&params.pos_dv, c2.x - c0.x, c2.y - c0.y);
 }
 
-void place_shape(const obs_sceneitem_crop &crop, uint32_t board_width, uint32_t board_height,
-		 const BoardShape &shape, FinalPassParams &params)
+void place_shape(const obs_sceneitem_crop &crop, uint32_t board_width, uint32_t board_height, const BoardShape &shape,
+		 FinalPassParams &params)
 {
 	// The shape lives in the board's frame measured in canvas pixels, so
 	// a scaled board keeps its feather in canvas pixels.
@@ -103,8 +103,8 @@ void place_shape(const obs_sceneitem_crop &crop, uint32_t board_width, uint32_t 
 	params.shaped = true;
 }
 
-void place_inverted(const matrix4 &board_to_canvas, uint32_t canvas_width, uint32_t canvas_height,
-		    bool replaces_world, const obs_sceneitem_crop &crop, uint32_t board_width, uint32_t board_height,
+void place_inverted(const matrix4 &board_to_canvas, uint32_t canvas_width, uint32_t canvas_height, bool replaces_world,
+		    const obs_sceneitem_crop &crop, uint32_t board_width, uint32_t board_height,
 		    const BoardShape &shape, FinalPassParams &params)
 {
 	place_board_quad(board_to_canvas, board_width, board_height, params);

@@ -65,14 +65,14 @@ void place_board_quad(const matrix4 &board_to_canvas, uint32_t board_width, uint
 // The shape's mask inputs for that quad: the part the crop leaves, as a
 // rectangle, a rounded one or the ellipse inside it, with the feather and
 // the corner radius in canvas pixels, and whether it is inverted.
-void place_shape(const obs_sceneitem_crop &crop, uint32_t board_width, uint32_t board_height,
-		 const BoardShape &shape, FinalPassParams &params);
+void place_shape(const obs_sceneitem_crop &crop, uint32_t board_width, uint32_t board_height, const BoardShape &shape,
+		 FinalPassParams &params);
 
 // An inverted board: the quad over the whole canvas (as the emergency
 // cover's), the shape still in the board's frame. A board with no area
 // has no shape: all of the canvas is hidden.
-void place_inverted(const matrix4 &board_to_canvas, uint32_t canvas_width, uint32_t canvas_height,
-		    bool replaces_world, const obs_sceneitem_crop &crop, uint32_t board_width, uint32_t board_height,
+void place_inverted(const matrix4 &board_to_canvas, uint32_t canvas_width, uint32_t canvas_height, bool replaces_world,
+		    const obs_sceneitem_crop &crop, uint32_t board_width, uint32_t board_height,
 		    const BoardShape &shape, FinalPassParams &params);
 
 // Places the result on the board's quad (or, for the emergency cover and
