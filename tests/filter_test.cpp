@@ -127,6 +127,24 @@ TEST(Filter, HidesTheRegionInEveryViewAndNothingElse)
 	harness::release_scene(scene);
 }
 
+TEST(Filter, InvertedItHidesAllOfTheSourceButTheRegion)
+{
+	const auto size = rt::Stage::host_size();
+	const harness::Image plain = rt::pattern_image("detail");
+	Filtered f("detail", R"({"blur_radius": 20, "invert": true, "region_x": 100, "region_y": 60,
+		"region_width": 200, "region_height": 120})",
+		   size.w, size.h);
+	obs_scene_t *scene = harness::make_scene("inverted scene");
+	add_at(scene, f.picture, 0, 0);
+	obs_set_output_source(0, obs_scene_get_source(scene));
+	const harness::Image frame = harness::settled_frame(3);
+	EXPECT_LE(rt::max_diff(frame, plain, rt::inset(kRegion, 1)), 2) << "the region is left as it is";
+	for (const Rect &outside : {Rect{340, 40, 620, 340}, Rect{20, 220, 300, 340}})
+		EXPECT_LT(detail_left(frame, plain, outside), 0.3);
+	obs_set_output_source(0, nullptr);
+	harness::release_scene(scene);
+}
+
 // A camera or a media file: frames the source is handed, not drawn.
 const obs_source_info kAsyncInfo = {
     .id = "filter_test_async",
@@ -172,11 +190,18 @@ TEST(Filter, HidesAnAsyncSource)
 
 // The shader's mask, as its text computes it, for a pixel centre p of the
 // region's frame.
-double mask_at(double px, double py, double w, double h, bool ellipse, double feather)
+enum class Kind { Rect, Rounded, Ellipse };
+
+double mask_at(double px, double py, double w, double h, Kind kind, double feather, double corner = 0,
+	       bool invert = false)
 {
 	const double cx = w / 2, cy = h / 2, rx = std::max(w / 2, 0.5), ry = std::max(h / 2, 0.5);
 	double d;
-	if (ellipse) {
+	if (kind == Kind::Rounded) {
+		const double r = std::min(corner, std::min(w, h) / 2);
+		const double qx = std::fabs(px - cx) - (rx - r), qy = std::fabs(py - cy) - (ry - r);
+		d = -(std::hypot(std::max(qx, 0.0), std::max(qy, 0.0)) + std::min(std::max(qx, qy), 0.0) - r);
+	} else if (kind == Kind::Ellipse) {
 		const double qx = (px - cx) / rx, qy = (py - cy) / ry;
 		const double k0 = std::hypot(qx, qy), k1 = std::hypot(qx / rx, qy / ry);
 		d = k0 < 0.0001 ? std::min(rx, ry) : k0 * (1 - k0) / k1;
@@ -184,8 +209,8 @@ double mask_at(double px, double py, double w, double h, bool ellipse, double fe
 		d = std::min(rx - std::fabs(px - cx), ry - std::fabs(py - cy));
 	}
 	const double f = std::min(feather, std::min(w, h) / 2);
-	const double m = f > 0 ? d / f : d + 0.5;
-	return std::clamp(m, 0.0, 1.0);
+	const double m = std::clamp(f > 0 ? d / f : d + 0.5, 0.0, 1.0);
+	return invert ? 1 - m : m;
 }
 
 uint8_t to_srgb8(double linear)
@@ -199,15 +224,24 @@ TEST(Filter, ShapesMatchTheirMask)
 	struct Case {
 		const char *what;
 		const char *settings;
-		bool ellipse;
+		Kind kind;
 		double feather;
+		double corner = 0;
+		bool invert = false;
 	};
 	const auto size = rt::Stage::host_size();
 	const harness::Image plain = rt::pattern_image("gradient");
 	for (const Case &c :
-	     {Case{"rectangle", R"({"shape": "rect"})", false, 0}, Case{"ellipse", R"({"shape": "ellipse"})", true, 0},
-	      Case{"feathered ellipse", R"({"shape": "ellipse", "feather": 20})", true, 20},
-	      Case{"feathered rectangle", R"({"shape": "rect", "feather": 12})", false, 12}}) {
+	     {Case{"rectangle", R"({"shape": "rect"})", Kind::Rect, 0},
+	      Case{"ellipse", R"({"shape": "ellipse"})", Kind::Ellipse, 0},
+	      Case{"feathered ellipse", R"({"shape": "ellipse", "feather": 20})", Kind::Ellipse, 20},
+	      Case{"feathered rectangle", R"({"shape": "rect", "feather": 12})", Kind::Rect, 12},
+	      Case{"rounded", R"({"shape": "rounded", "corner_radius": 30})", Kind::Rounded, 0, 30},
+	      Case{"rounded, feathered", R"({"shape": "rounded", "corner_radius": 40, "feather": 10})", Kind::Rounded,
+		   10, 40},
+	      Case{"inverted rectangle", R"({"shape": "rect", "invert": true})", Kind::Rect, 0, 0, true},
+	      Case{"inverted rounded", R"({"shape": "rounded", "corner_radius": 30, "invert": true})", Kind::Rounded, 0,
+		   30, true}}) {
 		Filtered f("gradient", R"({"mode": "cover", "cover_color": 4278190335, "region_x": 100,
 			"region_y": 60, "region_width": 200, "region_height": 120})",
 			   size.w, size.h);
@@ -219,15 +253,12 @@ TEST(Filter, ShapesMatchTheirMask)
 		int worst = 0;
 		for (uint32_t y = 0; y < frame.height; ++y)
 			for (uint32_t x = 0; x < frame.width; ++x) {
-				const double m =
-				    mask_at(x + 0.5 - kRegion.x0, y + 0.5 - kRegion.y0, 200, 120, c.ellipse, c.feather);
-				const bool inside = int(x) >= kRegion.x0 && int(x) < kRegion.x1 &&
-						    int(y) >= kRegion.y0 && int(y) < kRegion.y1;
+				const double m = mask_at(x + 0.5 - kRegion.x0, y + 0.5 - kRegion.y0, 200, 120, c.kind,
+							 c.feather, c.corner, c.invert);
 				const uint8_t *p = plain.at(x, y), *q = frame.at(x, y);
 				const double cover[3] = {1.0, 0.0, 0.0}; // 0xFF0000FF: red
 				for (int ch = 0; ch < 3; ++ch) {
-					const double mixed = inside ? rt::to_linear(p[ch]) * (1 - m) + cover[ch] * m
-								    : rt::to_linear(p[ch]);
+					const double mixed = rt::to_linear(p[ch]) * (1 - m) + cover[ch] * m;
 					worst = std::max(worst, std::abs(int(q[ch]) - int(to_srgb8(mixed))));
 				}
 			}

@@ -406,6 +406,14 @@ void rotated(Context &, obs_scene_t *scene, Built &built)
 	obs_sceneitem_set_rot(item, 30.0f);
 }
 
+void inverted(Context &, obs_scene_t *scene, Built &built)
+{
+	obs_sceneitem_t *item = add_board(
+	    scene, built, "\"mode\": \"mosaic\", \"shape\": \"rounded\", \"corner_radius\": 60, \"invert\": true");
+	obs_sceneitem_set_rot(item, 10.0f);
+	built.whole_canvas = true;
+}
+
 void scaled(Context &, obs_scene_t *scene, Built &built)
 {
 	obs_sceneitem_t *item = add_board(scene, built, "\"blur_radius\": 20");
@@ -558,6 +566,10 @@ std::vector<Case> cases()
 	    {"mosaic-text-24", "Mosaic, cells of 24, over small text", over_text("\"mode\": \"mosaic\""), false},
 	    {"ellipse-feather", "Ellipse, feather 60, blur radius 30",
 	     simple("\"shape\": \"ellipse\", \"feather\": 60, \"blur_radius\": 30")},
+	    {"rounded", "Rounded rectangle, corner radius 80, blur radius 30",
+	     simple("\"shape\": \"rounded\", \"corner_radius\": 80, \"blur_radius\": 30")},
+	    {"inverted", "Inverted: everything but a rounded rectangle hidden, mosaic 24, rotated by 10 degrees",
+	     inverted},
 	    {"rotated", "Rotated by 30 degrees, mosaic 24", rotated},
 	    {"scaled", "Scaled by 1.4 x 0.6, blur radius 20", scaled},
 	    {"cropped", "Cropped left 120, top 60, right 200, bottom 100, blur radius 20", cropped},

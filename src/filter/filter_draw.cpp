@@ -42,8 +42,7 @@ FilterSnapshot take_snapshot(HideFilter *filter)
 	snap.is_cover = filter->is_cover;
 	snap.blur_radius = filter->blur_radius;
 	snap.mosaic_size = filter->mosaic_size;
-	snap.is_ellipse = filter->is_ellipse;
-	snap.feather = filter->feather;
+	snap.shape = filter->shape;
 	snap.fade_level = filter->fade_level;
 	snap.region = filter->region;
 	snap.cover_color = filter->cover_color;
@@ -100,14 +99,29 @@ bool capture_source(HideFilter *filter, const CaptureRegion &region, gs_color_fo
 
 // The quad of the hidden part: its own pixels, moved to its place in the
 // source by the transform the composite pushes.
-void place_region(const FilterPlan &plan, FinalPassParams &params)
+matrix4 region_to_source(const FilterPlan &plan)
 {
 	matrix4 to_source;
 	matrix4_identity(&to_source);
 	vec4_set(&to_source.t, (float)plan.x, (float)plan.y, 0.0f, 1.0f);
+	return to_source;
+}
+
+void place_region(const FilterPlan &plan, FinalPassParams &params)
+{
+	const matrix4 to_source = region_to_source(plan);
 	place_board_quad(to_source, plan.width, plan.height, params);
 	params.use_transform = true;
 	params.transform = to_source;
+	params.blend_as_source = true;
+}
+
+// An inverted composite spans the whole source: its quad is the source's
+// own pixels, under the transform the host draws the source with.
+void drawn_at_source_origin(FinalPassParams &params)
+{
+	params.use_transform = false;
+	params.reset_transform = false;
 	params.blend_as_source = true;
 }
 
@@ -120,12 +134,11 @@ ChainInput chain_input(HideFilter *filter, const FilterPlan &plan, const DrawSna
 	input.canvas_height = cy;
 	input.board_width = plan.width;
 	input.board_height = plan.height;
-	matrix4_identity(&input.board_to_canvas);
-	vec4_set(&input.board_to_canvas.t, (float)plan.x, (float)plan.y, 0.0f, 1.0f);
-	input.bx0 = (float)plan.x;
-	input.by0 = (float)plan.y;
-	input.bx1 = (float)(plan.x + plan.width);
-	input.by1 = (float)(plan.y + plan.height);
+	input.board_to_canvas = region_to_source(plan);
+	input.bx0 = plan.bx0;
+	input.by0 = plan.by0;
+	input.bx1 = plan.bx1;
+	input.by1 = plan.by1;
 	input.mosaic = plan.mosaic;
 	input.levels = plan.reach.levels;
 	input.sigma = plan.reach.sigma;
@@ -156,20 +169,30 @@ bool hide_region(HideFilter *filter, const FilterSnapshot &snap, uint32_t cx, ui
 	draw_snap.blur_radius = snap.blur_radius;
 	draw_snap.mosaic_size = snap.mosaic_size;
 	draw_snap.fade_level = snap.fade_level;
-	draw_snap.is_ellipse = snap.is_ellipse;
-	draw_snap.feather = snap.feather;
+	draw_snap.shape = snap.shape;
 	if (!run_chain(chain_input(filter, frame.plan, draw_snap, cx, cy, format, space), frame.params)) {
 		frame.cause = FailureCause::Passes;
 		return false;
 	}
-	place_region(frame.plan, frame.params);
+	if (frame.plan.invert)
+		drawn_at_source_origin(frame.params);
+	else
+		place_region(frame.plan, frame.params);
 	return true;
 }
 
-void cover_region(const FilterSnapshot &snap, FilterFrame &frame)
+void cover_region(const FilterSnapshot &snap, uint32_t cx, uint32_t cy, FilterFrame &frame)
 {
-	place_region(frame.plan, frame.params);
-	place_shape({}, frame.plan.width, frame.plan.height, snap.is_ellipse, snap.feather, frame.params);
+	const FilterPlan &plan = frame.plan;
+	if (plan.invert) {
+		place_inverted(region_to_source(plan), cx, cy, false, {}, plan.width, plan.height, snap.shape,
+			       frame.params);
+		drawn_at_source_origin(frame.params);
+		vec2_set(&frame.params.cap_inv_size, 1.0f / (float)cx, 1.0f / (float)cy);
+	} else {
+		place_region(plan, frame.params);
+		place_shape({}, plan.width, plan.height, snap.shape, frame.params);
+	}
 	set_cover_look(snap.cover_color, snap.cover_image.get(), snap.fade_level, frame.params);
 	frame.cover_image = snap.cover_image;
 }
@@ -190,7 +213,7 @@ void work_out_frame(HideFilter *filter, obs_source_t *target, FilterFrame &frame
 		frame.cause = FailureCause::SourceSize;
 	}
 	if (frame.plan.action == FilterAction::Cover)
-		cover_region(snap, frame);
+		cover_region(snap, cx, cy, frame);
 	if (frame.plan.action == FilterAction::Hide) {
 		frame.composite = hide_region(filter, snap, cx, cy, frame);
 		if (!frame.composite)
@@ -199,8 +222,13 @@ void work_out_frame(HideFilter *filter, obs_source_t *target, FilterFrame &frame
 	frame.composite = frame.composite || frame.plan.action == FilterAction::Cover;
 }
 
+// Over what should be hidden: the region, or with invert all of the source.
 void draw_hatch_over(const FilterPlan &plan)
 {
+	if (plan.invert) {
+		draw_hatch_quad((float)plan.source_width, (float)plan.source_height);
+		return;
+	}
 	gs_matrix_push();
 	gs_matrix_translate3f((float)plan.x, (float)plan.y, 0.0f);
 	draw_hatch_quad((float)plan.width, (float)plan.height);
@@ -221,10 +249,7 @@ void draw_frame(HideFilter *filter, FilterFrame &frame)
 		return;
 	case FilterAction::Cover:
 		draw_source(filter->source);
-		gs_matrix_push();
-		gs_matrix_translate3f((float)plan.x, (float)plan.y, 0.0f);
 		draw_final_composite(frame.params);
-		gs_matrix_pop();
 		return;
 	case FilterAction::Hide:
 		break;

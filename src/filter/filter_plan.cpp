@@ -26,7 +26,10 @@ FilterPlan plan_filter(const FilterSnapshot &snap, uint32_t cx, uint32_t cy, boo
 	FilterPlan plan;
 	if (!(snap.fade_level > 0.0f) || !clamp_region(snap.region, cx, cy, plan.x, plan.y, plan.width, plan.height))
 		return plan;
-	plan.whole = plan.width == cx && plan.height == cy;
+	plan.invert = snap.shape.invert;
+	plan.source_width = cx;
+	plan.source_height = cy;
+	plan.whole = plan.invert || (plan.width == cx && plan.height == cy);
 	if (snap.is_cover) {
 		plan.action = FilterAction::Cover;
 		return plan;
@@ -35,8 +38,11 @@ FilterPlan plan_filter(const FilterSnapshot &snap, uint32_t cx, uint32_t cy, boo
 		plan.action = FilterAction::Fail;
 		return plan;
 	}
-	const float x0 = (float)plan.x, y0 = (float)plan.y;
-	const float x1 = x0 + (float)plan.width, y1 = y0 + (float)plan.height;
+	plan.bx0 = plan.invert ? 0.0f : (float)plan.x;
+	plan.by0 = plan.invert ? 0.0f : (float)plan.y;
+	plan.bx1 = plan.invert ? (float)cx : (float)(plan.x + plan.width);
+	plan.by1 = plan.invert ? (float)cy : (float)(plan.y + plan.height);
+	const float x0 = plan.bx0, y0 = plan.by0, x1 = plan.bx1, y1 = plan.by1;
 	plan.mosaic = snap.is_mosaic;
 	plan.reach = plan.mosaic ? mosaic_reach(x0, y0, x1, y1, false, snap.mosaic_size, 0.0f, snap.fade_level, cx, cy)
 				 : blur_reach(x0, y0, x1, y1, snap.blur_radius, snap.fade_level);

@@ -15,8 +15,7 @@ struct FilterSnapshot {
 	bool is_cover = false;
 	float blur_radius = 20.0f;
 	float mosaic_size = 24.0f;
-	bool is_ellipse = false;
-	float feather = 0.0f;
+	BoardShape shape;
 	float fade_level = 0.0f;
 	SourceRegion region;
 	uint32_t cover_color = 0;
@@ -34,10 +33,15 @@ struct FilterPlan {
 	FilterAction action = FilterAction::Plain;
 	// The hidden part, whole pixels of the source.
 	uint32_t x = 0, y = 0, width = 0, height = 0;
-	// The region is all of the source: the composite replaces the source's
-	// own draw. Otherwise the source is drawn as the host draws it except
-	// for the region, and the composite covers the region alone.
+	// The composite spans the whole source and replaces its own draw: the
+	// region is all of it, or inverted (all but the region hidden).
+	// Otherwise the source is drawn as the host draws it except for the
+	// region, and the composite covers the region alone.
 	bool whole = false;
+	bool invert = false;
+	uint32_t source_width = 0, source_height = 0;
+	// What the passes must cover: the region, or all of the source.
+	float bx0 = 0, by0 = 0, bx1 = 0, by1 = 0;
 	bool mosaic = false;
 	Reach reach;
 	CaptureRegion capture;

@@ -73,9 +73,7 @@ void hide_filter_update(void *data, obs_data_t *settings)
 		? 1.0f
 		: clamp_float((float)(read_number(settings, k::kStrength, d::strength) / 100.0), 0.0f, 1.0f);
 	filter->fade_seconds = clamp_float((float)read_number(settings, k::kFadeSeconds, d::fade_seconds), 0.0f, 60.0f);
-	const char *shape = read_string(settings, k::kShape, d::shape);
-	filter->is_ellipse = std::strcmp(shape, setting_values::kShapeEllipse) == 0;
-	filter->feather = clamp_float((float)read_number(settings, k::kFeather, d::feather), 0.0f, 1000.0f);
+	filter->shape = read_shape(settings);
 	filter->cover_color =
 	    (uint32_t)((uint64_t)read_integer(settings, k::kCoverColor, d::cover_color) & 0xFFFFFFFFu);
 	if (new_image) {
@@ -104,8 +102,7 @@ void hide_filter_defaults(obs_data_t *settings)
 	set_typed_default(settings, k::kStrength, d::strength);
 	set_typed_default(settings, k::kEnabled, d::enabled);
 	set_typed_default(settings, k::kFadeSeconds, d::fade_seconds);
-	set_typed_default(settings, k::kShape, d::shape);
-	set_typed_default(settings, k::kFeather, d::feather);
+	set_shape_defaults(settings);
 	set_typed_default(settings, k::kCoverColor, d::cover_color);
 	set_typed_default(settings, k::kCoverImage, d::cover_image);
 	for (const char *key : {f::kRegionX, f::kRegionY, f::kRegionWidth, f::kRegionHeight})

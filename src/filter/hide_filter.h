@@ -10,6 +10,7 @@
 #include <string>
 
 #include "board/cover_image.h"
+#include "board/settings.h"
 
 inline constexpr const char *kHideFilterTypeId = "mistpane_hide_filter";
 
@@ -43,8 +44,7 @@ struct HideFilter {
 	float mosaic_size = 24.0f;
 	float strength = 1.0f;
 	float fade_seconds = 0.5f;
-	bool is_ellipse = false;
-	float feather = 0.0f;
+	BoardShape shape;
 	SourceRegion region;
 	float fade_level = 0.0f;
 	bool first_update = true;

@@ -49,7 +49,10 @@ void draw_failure_cover(BlurBoard *board, FailureCause cause, const FinalPassPar
 {
 	log_cause_once(board, cause);
 	if (!push_canvas_transform(params)) {
-		draw_hatch(board);
+		if (params.fails_over_target)
+			draw_hatch_target();
+		else
+			draw_hatch(board);
 		return;
 	}
 	draw_hatch_quad(params.quad_width, params.quad_height);

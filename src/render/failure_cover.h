@@ -24,6 +24,8 @@ const char *failure_cause_text(FailureCause cause);
 
 // The failure cover, drawn by a board instead of its effect when it should
 // hide and cannot: hatching over the canvas where the failed draw was an
-// emergency cover whose placement is known (params.use_transform), else
-// over the board's own quad. Logs the cause once per board.
+// emergency cover or an inverted board whose canvas's place is known
+// (params.use_transform), else over the whole target for an inverted board
+// (params.fails_over_target), else over the board's own quad. Logs the
+// cause once per board.
 void draw_failure_cover(BlurBoard *board, FailureCause cause, const FinalPassParams &params);
