@@ -129,20 +129,57 @@ TEST(Filter, HidesTheRegionInEveryViewAndNothingElse)
 
 TEST(Filter, InvertedItHidesAllOfTheSourceButTheRegion)
 {
-	const auto size = rt::Stage::host_size();
-	const harness::Image plain = rt::pattern_image("detail");
-	Filtered f("detail", R"({"blur_radius": 20, "invert": true, "region_x": 100, "region_y": 60,
-		"region_width": 200, "region_height": 120})",
-		   size.w, size.h);
-	obs_scene_t *scene = harness::make_scene("inverted scene");
-	add_at(scene, f.picture, 0, 0);
-	obs_set_output_source(0, obs_scene_get_source(scene));
-	const harness::Image frame = harness::settled_frame(3);
-	EXPECT_LE(rt::max_diff(frame, plain, rt::inset(kRegion, 1)), 2) << "the region is left as it is";
-	for (const Rect &outside : {Rect{340, 40, 620, 340}, Rect{20, 220, 300, 340}})
-		EXPECT_LT(detail_left(frame, plain, outside), 0.3);
-	obs_set_output_source(0, nullptr);
-	harness::release_scene(scene);
+	struct Case {
+		const char *what;
+		const char *settings;
+		uint32_t w, h;
+		float x, y, scale;
+		Rect region, outside; // on the canvas
+	};
+	for (const Case &c : {Case{"rectangle",
+				   R"({"region_x": 100, "region_y": 60, "region_width": 200,
+			       "region_height": 120})",
+				   640,
+				   360,
+				   0,
+				   0,
+				   1.0f,
+				   kRegion,
+				   {340, 40, 620, 340}},
+			      Case{"rounded, on a larger source drawn smaller",
+				   R"({"shape": "rounded", "corner_radius": 40, "region_x": 1180, "region_y": 560,
+			       "region_width": 380, "region_height": 360})",
+				   1920,
+				   1080,
+				   0,
+				   0,
+				   1.0f / 3,
+				   {400, 190, 513, 306},
+				   {40, 20, 360, 170}},
+			      Case{"rounded, moved",
+				   R"({"shape": "rounded", "corner_radius": 40, "region_x": 1180, "region_y": 560,
+			       "region_width": 380, "region_height": 360})",
+				   1920,
+				   1080,
+				   -700,
+				   -380,
+				   0.75f,
+				   {185, 40, 470, 310},
+				   {10, 10, 170, 350}}}) {
+		Filtered f("detail", R"({"blur_radius": 30, "invert": true})", c.w, c.h);
+		rt::update_source(f.filter, c.settings);
+		obs_scene_t *scene = harness::make_scene("inverted scene");
+		add_at(scene, f.picture, c.x, c.y, c.scale);
+		obs_set_output_source(0, obs_scene_get_source(scene));
+		obs_source_set_enabled(f.filter, false);
+		const harness::Image plain = harness::settled_frame(3);
+		obs_source_set_enabled(f.filter, true);
+		const harness::Image frame = harness::settled_frame(3);
+		EXPECT_LE(rt::max_diff(frame, plain, rt::inset(c.region, 12)), 2) << c.what << ": the region as it is";
+		EXPECT_LT(detail_left(frame, plain, c.outside), 0.3) << c.what;
+		obs_set_output_source(0, nullptr);
+		harness::release_scene(scene);
+	}
 }
 
 // A camera or a media file: frames the source is handed, not drawn.

@@ -596,11 +596,18 @@ std::vector<Case> cases()
 		      "\"region_height\": 400",
 		      360, 220, 720, 400),
 	     false},
-	    {"filter-ellipse",
-	     "Filter on a source: a feathered ellipse of it under a mosaic of 24, moved with the source",
-	     filtered("\"mode\": \"mosaic\", \"shape\": \"ellipse\", \"feather\": 40, \"region_x\": 560, "
+	    {"filter-rounded",
+	     "Filter on a source: a region with rounded corners (radius 60) under a mosaic of 24, moved with the "
+	     "source",
+	     filtered("\"mode\": \"mosaic\", \"shape\": \"rounded\", \"corner_radius\": 60, \"region_x\": 560, "
 		      "\"region_y\": 240, \"region_width\": 600, \"region_height\": 500",
 		      560, 240, 600, 500),
+	     false},
+	    {"filter-invert",
+	     "Filter on a source, inverted: all of it blurred (radius 30) but a rounded region, the face",
+	     filtered("\"blur_radius\": 30, \"invert\": true, \"shape\": \"rounded\", \"corner_radius\": 40, "
+		      "\"region_x\": 800, \"region_y\": 360, \"region_width\": 300, \"region_height\": 310",
+		      0, 0, 1280, 720),
 	     false},
 	    {"panic-cover",
 	     "Panic key on, in its default style: the whole program under the plain dark grey cover, whatever the "
