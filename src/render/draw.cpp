@@ -69,11 +69,12 @@ void read_call(BlurBoard *board, DrawCall &call)
 	in.cache_fresh = render.cache_valid && render.cached_frame_time == obs_get_video_frame_time();
 }
 
-// An inverted board hides beyond its own quad: where it cannot tell the
-// canvas's place, its stripes cover the whole target.
+// An inverted board and the emergency cover hide beyond the board's own
+// quad: where they cannot tell the canvas's place, their stripes cover the
+// whole target.
 bool over_target(const DrawCall &call)
 {
-	return call.in.hides && call.snap.shape.invert;
+	return call.in.hides && (call.snap.shape.invert || call.snap.emergency);
 }
 
 void draw_cached(BlurBoard *board)
