@@ -386,8 +386,28 @@ TEST(Filter, HotkeyOnItsSourceSwitchesHidingThroughTheSettings)
 		obs_data_release(settings);
 	}
 	obs_hotkey_enable_callback_rerouting(false);
+
+	// Renamed, the hotkey follows the name with its binding.
+	obs_data_array_t *bindings = obs_data_array_create();
+	obs_data_t *f5 = harness::json(R"({"key": "OBS_KEY_F5"})");
+	obs_data_array_push_back(bindings, f5);
+	obs_data_release(f5);
+	obs_hotkey_load(id, bindings);
+	obs_data_array_release(bindings);
+	obs_source_set_name(f.filter, "hide chat");
+	EXPECT_EQ(harness::hotkey_named("MistPaneHide.Toggle.hide"), OBS_INVALID_HOTKEY_ID);
+	const obs_hotkey_id renamed = harness::hotkey_named("MistPaneHide.Toggle.hide chat");
+	ASSERT_NE(renamed, OBS_INVALID_HOTKEY_ID);
+	obs_data_array_t *kept = obs_hotkey_save(renamed);
+	ASSERT_EQ(obs_data_array_count(kept), 1u);
+	obs_data_t *key = obs_data_array_item(kept, 0);
+	EXPECT_STREQ(obs_data_get_string(key, "key"), "OBS_KEY_F5");
+	obs_data_release(key);
+	obs_data_array_release(kept);
+
 	obs_source_filter_remove(f.picture, f.filter);
-	EXPECT_EQ(harness::hotkey_named("MistPaneHide.Toggle.hide"), OBS_INVALID_HOTKEY_ID) << "gone with the filter";
+	EXPECT_EQ(harness::hotkey_named("MistPaneHide.Toggle.hide chat"), OBS_INVALID_HOTKEY_ID)
+	    << "gone with the filter";
 	obs_source_filter_add(f.picture, f.filter);
 }
 

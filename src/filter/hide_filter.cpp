@@ -16,11 +16,13 @@ HideFilter *hide_filter_create(obs_data_t *settings, obs_source_t *source)
 		return nullptr;
 	filter->source = source;
 	hide_filter_update(filter, settings);
+	watch_filter_name(filter);
 	return filter;
 }
 
 void hide_filter_destroy(HideFilter *filter)
 {
+	unwatch_filter_name(filter);
 	unregister_filter_hotkey(filter);
 	delete filter;
 }

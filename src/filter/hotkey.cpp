@@ -25,7 +25,30 @@ void toggle_pressed(void *data, obs_hotkey_id, obs_hotkey_t *, bool pressed)
 	obs_source_update(filter->source, settings);
 }
 
+// The source saves its bindings under the hotkey's name: carried over to
+// the new name, or a rename would drop them silently.
+void renamed(void *data, calldata_t *)
+{
+	auto *filter = static_cast<HideFilter *>(data);
+	if (filter->toggle_hotkey == OBS_INVALID_HOTKEY_ID)
+		return;
+	OBSDataArrayAutoRelease bindings = obs_hotkey_save(filter->toggle_hotkey);
+	register_filter_hotkey(filter, obs_filter_get_parent(filter->source));
+	if (filter->toggle_hotkey != OBS_INVALID_HOTKEY_ID)
+		obs_hotkey_load(filter->toggle_hotkey, bindings);
+}
+
 } // namespace
+
+void watch_filter_name(HideFilter *filter)
+{
+	signal_handler_connect(obs_source_get_signal_handler(filter->source), "rename", renamed, filter);
+}
+
+void unwatch_filter_name(HideFilter *filter)
+{
+	signal_handler_disconnect(obs_source_get_signal_handler(filter->source), "rename", renamed, filter);
+}
 
 void register_filter_hotkey(HideFilter *filter, obs_source_t *parent)
 {

@@ -9,3 +9,8 @@ struct HideFilter;
 // listed under that source in the host's hotkey settings and saved with it.
 void register_filter_hotkey(HideFilter *filter, obs_source_t *parent);
 void unregister_filter_hotkey(HideFilter *filter);
+
+// Renaming the filter renames its hotkey and keeps its bindings: from
+// create to destroy.
+void watch_filter_name(HideFilter *filter);
+void unwatch_filter_name(HideFilter *filter);
