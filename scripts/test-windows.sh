@@ -47,7 +47,8 @@ cp "$libobs/bin/64bit/obs.dll" "$work/"
   set -e
   # Linked against obs.dll itself: ld reads its export table.
   x86_64-w64-mingw32ucrt-g++ -std=c++20 -O2 -static -I/usr/include/obs -Itests -Isrc \
-    tests/windows/host_check.cpp tests/windows/render.cpp tests/windows/compare.cpp tests/harness/pattern.cpp \
+    tests/windows/host_check.cpp tests/windows/render.cpp tests/windows/compare.cpp tests/windows/shader_capture.cpp \
+    tests/harness/pattern.cpp \
     build/windows-check/obs.dll -o build/windows-check/mistpane-host-check.exe
 ' >>"$work/build.log" 2>&1 || { tail -n 30 "$work/build.log"; exit 1; }
 linux_dir=$("$here/build.sh" release mistpane mistpane-host-check 2>>"$work/build.log") ||
@@ -86,11 +87,46 @@ run_wine() {
     >"$work/$name.out" 2>"$work/$name.err" || status=$?
   record "$name" "$work/$name.out" "$status"
 }
-mkdir -p /var/cache/mistpane-windows/wineprefix
+prefix=/var/cache/mistpane-windows/wineprefix
+mkdir -p "$prefix"
 echo "== Windows libobs under Wine, no graphics"
 run_wine wine-no-graphics --no-graphics
+
+# Direct3D 11 through libobs-d3d11's shader cache (tests/windows/
+# shader_capture.cpp): each round runs every case, catching the shader texts
+# that Wine's compiler refuses; the root's vkd3d-shader compiles them into
+# the cache, and the next round gets further. The first round that catches
+# nothing new is the one recorded.
+compile_caught() {
+  "$here/env.sh" bash -c '
+    cd build/windows-check && mkdir -p shader-cache
+    for text in shaders/*.hlsl; do
+      [ -f "$text" ] || continue
+      name=${text#shaders/}; hash=${name%%.*}; target=${name#*.}; target=${target%.hlsl}
+      [ -f "shader-cache/$hash.v2" ] && continue
+      if vkd3d-compiler -x hlsl -b dxbc-tpf -e main -p "$target" -o compiled.dxbc "$text" 2>>compile.log; then
+        "$0" --cache-entry compiled.dxbc "shader-cache/$hash.v2"
+      else
+        echo "vkd3d-compiler refuses $name" >&2
+      fi
+    done
+  ' "$top/$linux_dir/tests/mistpane-host-check"
+  mkdir -p "$prefix/drive_c/ProgramData/obs-studio/shader-cache"
+  cp "$work"/shader-cache/*.v2 "$prefix/drive_c/ProgramData/obs-studio/shader-cache/" 2>/dev/null || true
+}
 echo "== Windows libobs under Wine, Direct3D 11"
-run_wine wine-d3d11 --out "$work/windows"
+mkdir -p "$work/shaders"
+for round in 1 2 3 4 5; do
+  caught=$(ls "$work/shaders" | wc -l)
+  status=0
+  (cd "$run/bin/64bit" && WINEPREFIX=$prefix WINEDEBUG=-all "$here/with-display.sh" "$wine" \
+    "$run/bin/64bit/mistpane-host-check.exe" --module "$module" --data "$data" --out "$work/windows" \
+    --capture-shaders "$work/shaders") >"$work/wine-d3d11.out" 2>"$work/wine-d3d11.err" || status=$?
+  [ "$(ls "$work/shaders" | wc -l)" = "$caught" ] && break
+  echo "round $round: $(( $(ls "$work/shaders" | wc -l) - caught )) shader texts for the cache" >&2
+  compile_caught
+done
+record wine-d3d11 "$work/wine-d3d11.out" "$status"
 echo "== Linux libobs, OpenGL (the pictures compared)"
 status=0
 "$here/env.sh" scripts/with-display.sh "$linux_dir/tests/mistpane-host-check" --module "$linux_dir/mistpane.so" \

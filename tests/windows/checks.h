@@ -36,4 +36,10 @@ bool read_ppm(const std::string &path, Picture &picture);
 // folders' pictures; the return value counts the cases beyond tolerance.
 int compare(const std::string &windows_dir, const std::string &linux_dir);
 
+// Under Wine: every shader text that Direct3D 11 fails to compile is
+// written to dir as HASH.TARGET.hlsl (see shader_capture.cpp).
+bool capture_shaders(const std::string &dir);
+// libobs-d3d11's shader cache file for a compiled shader.
+bool write_cache_entry(const std::string &compiled, const std::string &out);
+
 } // namespace check

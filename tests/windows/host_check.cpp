@@ -6,6 +6,7 @@
 //
 //   mistpane-host-check --module DLL --data DIR [--no-graphics] [--out DIR]
 //   mistpane-host-check --compare WINDOWS_DIR LINUX_DIR
+//   mistpane-host-check --cache-entry COMPILED_SHADER CACHE_FILE
 //
 // Prints one line per check ("ok NAME" or "FAIL NAME: why") and exits with
 // the number of failures.
@@ -61,7 +62,7 @@ void log_handler(int level, const char *format, va_list args, void *)
 }
 
 struct Options {
-	std::string module, data, out;
+	std::string module, data, out, capture;
 	bool graphics = true;
 };
 
@@ -167,6 +168,8 @@ bool parse(int argc, char **argv, Options &options)
 			options.data = argv[++i];
 		else if (arg == "--out" && has_value)
 			options.out = argv[++i];
+		else if (arg == "--capture-shaders" && has_value)
+			options.capture = argv[++i];
 		else
 			return false;
 	}
@@ -176,7 +179,9 @@ bool parse(int argc, char **argv, Options &options)
 int usage()
 {
 	std::fprintf(stderr, "usage: mistpane-host-check --module PATH --data DIR [--no-graphics] [--out DIR]\n"
-			     "       mistpane-host-check --compare WINDOWS_DIR LINUX_DIR\n");
+			     "                           [--capture-shaders DIR]\n"
+			     "       mistpane-host-check --compare WINDOWS_DIR LINUX_DIR\n"
+			     "       mistpane-host-check --cache-entry COMPILED_SHADER CACHE_FILE\n");
 	return 2;
 }
 
@@ -194,11 +199,16 @@ int main(int argc, char **argv)
 {
 	if (argc == 4 && std::strcmp(argv[1], "--compare") == 0)
 		return check::compare(argv[2], argv[3]);
+	if (argc == 4 && std::strcmp(argv[1], "--cache-entry") == 0)
+		return check::write_cache_entry(argv[2], argv[3]) ? 0 : 1;
 	Options options;
 	if (!parse(argc, argv, options))
 		return usage();
 	base_set_log_handler(log_handler, nullptr);
 	check::report(obs_startup("en-US", nullptr, nullptr), "host starts", "obs_startup failed");
+	if (!options.capture.empty())
+		check::report(check::capture_shaders(options.capture), "shader texts caught",
+			      "no D3DCompile import in libobs-d3d11.dll");
 	if (options.graphics && !check::start_video())
 		return finish(), check::failures;
 	obs_module_t *module = nullptr;
