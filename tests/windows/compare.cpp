@@ -76,7 +76,8 @@ Difference difference(const Picture &a, const Picture &b)
 
 int compare(const std::string &windows_dir, const std::string &linux_dir)
 {
-	const char *names[] = {"bare", "blur-20", "mosaic-24", "ellipse-feather", "cover-color", "emergency"};
+	const char *names[] = {"bare",      "blur-20", "mosaic-24",   "ellipse-feather", "cover-color",
+			       "emergency", "rotated", "cover-image", "shared",          "panic-cover"};
 	int beyond = 0;
 	for (const char *name : names) {
 		Picture a, b;

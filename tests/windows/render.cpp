@@ -9,6 +9,9 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <thread>
 
@@ -35,25 +38,59 @@ constexpr uint32_t kWidth = 1280, kHeight = 720;
 // the output reaches the raw video callback a few frames after it was drawn.
 constexpr uint64_t kSettle = 8;
 
+struct Box {
+	uint32_t x0, y0, x1, y1;
+};
+
+// What a case adds beyond its board: the board's second item (shared), the
+// cover image's setting, the panic key.
+enum class Extra { none, second_item, cover_image, panic };
+
 struct Case {
 	const char *name;
 	const char *settings;
 	float x, y, rotation;
-	bool whole_canvas; // the board hides the whole canvas, not its box
+	Box hidden; // where the board hides the picture (the canvas for covers of it all)
+	Extra extra;
 };
 
+constexpr Box kBoardBox = {360, 220, 1080, 620};
+constexpr Box kCanvas = {0, 0, kWidth, kHeight};
+
+#define BOARD "\"width\": 720, \"height\": 400, \"fade_seconds\": 0"
 // Cases of the gallery (tools/gallery.cpp), same settings and places.
 const Case kCases[] = {
-    {"blur-20", "{\"width\": 720, \"height\": 400, \"fade_seconds\": 0, \"blur_radius\": 20}", 360, 220, 0, false},
-    {"mosaic-24", "{\"width\": 720, \"height\": 400, \"fade_seconds\": 0, \"mode\": \"mosaic\", \"mosaic_size\": 24}",
-     360, 220, 0, false},
+    {"blur-20", "{" BOARD ", \"blur_radius\": 20}", 360, 220, 0, kBoardBox, Extra::none},
+    {"mosaic-24", "{" BOARD ", \"mode\": \"mosaic\", \"mosaic_size\": 24}", 360, 220, 0, kBoardBox, Extra::none},
     {"ellipse-feather",
-     "{\"width\": 720, \"height\": 400, \"fade_seconds\": 0, \"shape\": \"ellipse\", \"feather\": 60, "
-     "\"blur_radius\": 30}",
-     360, 220, 0, false},
-    {"cover-color", "{\"width\": 720, \"height\": 400, \"fade_seconds\": 0, \"mode\": \"cover\"}", 360, 220, 0, false},
-    {"emergency", "{\"width\": 200, \"height\": 120, \"emergency\": true, \"fade_seconds\": 0}", 900, 80, 45, true},
+     "{" BOARD ", \"shape\": \"ellipse\", \"feather\": 60, \"blur_radius\": 30}",
+     360,
+     220,
+     0,
+     {520, 320, 920, 520},
+     Extra::none},
+    {"cover-color", "{" BOARD ", \"mode\": \"cover\"}", 360, 220, 0, kBoardBox, Extra::none},
+    {"emergency", "{\"width\": 200, \"height\": 120, \"emergency\": true, \"fade_seconds\": 0}", 900, 80, 45, kCanvas,
+     Extra::none},
+    // The turned boards: the face beneath the one, the centre of the other.
+    {"rotated",
+     "{" BOARD ", \"mode\": \"mosaic\", \"mosaic_size\": 24}",
+     520,
+     120,
+     30,
+     {890, 430, 1050, 570},
+     Extra::none},
+    {"cover-image",
+     "{" BOARD ", \"mode\": \"cover\", \"shape\": \"ellipse\", \"feather\": 30}",
+     360,
+     220,
+     15,
+     {556, 456, 756, 556},
+     Extra::cover_image},
+    {"shared", "{" BOARD ", \"blur_radius\": 20}", 60, 60, 0, {60, 60, 780, 460}, Extra::second_item},
+    {"panic-cover", "{" BOARD ", \"blur_radius\": 20}", 360, 220, 0, kCanvas, Extra::panic},
 };
+#undef BOARD
 
 std::mutex frame_mutex;
 Picture last_frame;
@@ -132,35 +169,117 @@ double mean_change(const Picture &a, const Picture &b, uint32_t x0, uint32_t y0,
 	return sum / (3.0 * double(x1 - x0) * double(y1 - y0));
 }
 
-// The picture with one case's board, and how much the board changed of
-// what it hides.
-void render_case(const Case &c, obs_source_t *picture, const Picture &bare, const std::string &out)
+// The cover image: the host's gradient with a ring of checkerboard, so that
+// its stretch over the shape shows; a BMP, which needs no encoder here.
+std::string write_cover_image()
 {
-	obs_scene_t *scene = obs_scene_create(c.name);
-	obs_scene_add(scene, picture);
+	const uint32_t w = 320, h = 180;
+	const std::vector<uint8_t> gradient = harness::pattern_pixels("gradient", w, h, 8, 0);
+	const std::vector<uint8_t> checker = harness::pattern_pixels("checker", w, h, 20, 0xff3080ff);
+	std::vector<uint8_t> bgr(size_t(w) * h * 3);
+	for (uint32_t y = 0; y < h; ++y)
+		for (uint32_t x = 0; x < w; ++x) {
+			const float dx = (x + 0.5f) / w - 0.5f, dy = (y + 0.5f) / h - 0.5f;
+			const float r = std::sqrt(dx * dx + dy * dy);
+			const uint8_t *from = &(r > 0.25f && r < 0.4f ? checker : gradient)[(size_t(y) * w + x) * 4];
+			uint8_t *to = &bgr[(size_t(h - 1 - y) * w + x) * 3]; // bottom-up rows
+			to[0] = from[2], to[1] = from[1], to[2] = from[0];
+		}
+	const std::string path = (std::filesystem::temp_directory_path() / "mistpane-host-check-cover.bmp").string();
+	const uint32_t size = 54 + uint32_t(bgr.size());
+	const uint32_t header[] = {size, 0, 54, 40, w, h, 1 | (24 << 16), 0, uint32_t(bgr.size()), 2835, 2835, 0, 0};
+	std::ofstream file(path, std::ios::binary);
+	file.write("BM", 2);
+	file.write(reinterpret_cast<const char *>(header), sizeof(header));
+	file.write(reinterpret_cast<const char *>(bgr.data()), std::streamsize(bgr.size()));
+	return file ? path : std::string();
+}
+
+// The panic key as the frontend delivers it: routed, pressed and released.
+void press_panic_key()
+{
+	struct Search {
+		obs_hotkey_id id = OBS_INVALID_HOTKEY_ID;
+	} search;
+	obs_enum_hotkeys(
+	    [](void *data, obs_hotkey_id id, obs_hotkey_t *key) {
+		    if (std::strcmp(obs_hotkey_get_name(key), "MistPane.Panic") == 0)
+			    static_cast<Search *>(data)->id = id;
+		    return true;
+	    },
+	    &search);
+	obs_hotkey_enable_callback_rerouting(true);
+	obs_hotkey_trigger_routed_callback(search.id, true);
+	obs_hotkey_trigger_routed_callback(search.id, false);
+	obs_hotkey_enable_callback_rerouting(false);
+}
+
+obs_source_t *make_case_board(const Case &c, std::string &image)
+{
 	obs_data_t *settings = obs_data_create_from_json(c.settings);
+	if (c.extra == Extra::cover_image) {
+		image = write_cover_image();
+		// Set as a string, not in the JSON: a Windows path holds backslashes.
+		obs_data_set_string(settings, "cover_image", image.c_str());
+	}
 	obs_source_t *board = obs_source_create(kBoardId, c.name, settings, nullptr);
 	obs_data_release(settings);
+	return board;
+}
+
+void add_items(const Case &c, obs_scene_t *scene, obs_source_t *board)
+{
 	obs_sceneitem_t *item = obs_scene_add(scene, board);
 	vec2 pos;
 	vec2_set(&pos, c.x, c.y);
 	obs_sceneitem_set_pos(item, &pos);
 	obs_sceneitem_set_rot(item, c.rotation);
+	if (c.extra != Extra::second_item)
+		return;
+	obs_sceneitem_t *second = obs_scene_add(scene, board);
+	vec2 scale;
+	vec2_set(&pos, 700.0f, 380.0f);
+	vec2_set(&scale, 0.7f, 0.7f);
+	obs_sceneitem_set_pos(second, &pos);
+	obs_sceneitem_set_scale(second, &scale);
+}
+
+// The program with the case's board (and the panic key pressed, then
+// released once the picture is taken).
+Picture case_frame(const Case &c, obs_source_t *picture)
+{
+	obs_scene_t *scene = obs_scene_create(c.name);
+	obs_scene_add(scene, picture);
+	std::string image;
+	obs_source_t *board = make_case_board(c, image);
+	add_items(c, scene, board);
 	obs_set_output_source(0, obs_scene_get_source(scene));
+	if (c.extra == Extra::panic)
+		press_panic_key();
 	const Picture frame = settled_frame();
+	if (c.extra == Extra::panic) {
+		press_panic_key();
+		settled_frame();
+	}
 	obs_set_output_source(0, nullptr);
 	obs_source_remove(board);
 	obs_source_release(board);
 	// A public scene that is only released leaks the canvas's record of it.
 	obs_source_remove(obs_scene_get_source(scene));
 	obs_scene_release(scene);
+	if (!image.empty())
+		std::filesystem::remove(image);
+	return frame;
+}
+
+void render_case(const Case &c, obs_source_t *picture, const Picture &bare, const std::string &out)
+{
+	const Picture frame = case_frame(c, picture);
 	if (frame.rgb.empty())
 		return report(false, std::string(c.name) + " renders", "no frame within a minute");
 	// Blur and mosaic of the detail picture change it by well over 8
 	// levels on average; a board that draws nothing changes nothing.
-	const double change = c.whole_canvas ? mean_change(frame, bare, 0, 0, kWidth, kHeight)
-					     : mean_change(frame, bare, uint32_t(c.x), uint32_t(c.y),
-							   uint32_t(c.x) + 720, uint32_t(c.y) + 400);
+	const double change = mean_change(frame, bare, c.hidden.x0, c.hidden.y0, c.hidden.x1, c.hidden.y1);
 	report(change > 8.0, std::string(c.name) + " hides", "mean change " + std::to_string(change));
 	if (!out.empty() && !write_ppm(out + "/" + c.name + ".ppm", frame))
 		report(false, std::string(c.name) + " written", "cannot write into " + out);
