@@ -114,30 +114,50 @@ compile_caught() {
   mkdir -p "$prefix/drive_c/ProgramData/obs-studio/shader-cache"
   cp "$work"/shader-cache/*.v2 "$prefix/drive_c/ProgramData/obs-studio/shader-cache/" 2>/dev/null || true
 }
+# run_d3d11 NAME ARGS...: rounds of one graphics run under Wine.
+run_d3d11() {
+  local name=$1 round caught status
+  shift
+  mkdir -p "$work/shaders"
+  for round in 1 2 3 4 5; do
+    caught=$(ls "$work/shaders" | wc -l)
+    status=0
+    (cd "$run/bin/64bit" && WINEPREFIX=$prefix WINEDEBUG=-all "$here/with-display.sh" "$wine" \
+      "$run/bin/64bit/mistpane-host-check.exe" --module "$module" --data "$data" \
+      --capture-shaders "$work/shaders" "$@") >"$work/$name.out" 2>"$work/$name.err" || status=$?
+    [ "$(ls "$work/shaders" | wc -l)" = "$caught" ] && break
+    echo "round $round: $(( $(ls "$work/shaders" | wc -l) - caught )) shader texts for the cache" >&2
+    compile_caught
+  done
+  record "$name" "$work/$name.out" "$status"
+}
+# run_linux NAME ARGS...: the same cases through OpenGL.
+run_linux() {
+  local name=$1 status=0
+  shift
+  "$here/env.sh" scripts/with-display.sh "$linux_dir/tests/mistpane-host-check" --module "$linux_dir/mistpane.so" \
+    --data data "$@" >"$work/$name.out" 2>"$work/$name.err" || status=$?
+  grep '^FAIL' "$work/$name.out" || true
+  [ "$status" = 0 ] || echo "FAIL the Linux pictures ($name): exit status $status" | tee -a "$results"
+}
+compare() {
+  local status=0
+  "$here/env.sh" "$linux_dir/tests/mistpane-host-check" --compare "build/windows-check/$1" "build/windows-check/$2" \
+    >"$work/compare-$1.out" 2>&1 || status=$?
+  record "compare-$1" "$work/compare-$1.out" "$status"
+}
+mkdir -p "$work/windows-hdr" "$work/linux-hdr"
 echo "== Windows libobs under Wine, Direct3D 11"
-mkdir -p "$work/shaders"
-for round in 1 2 3 4 5; do
-  caught=$(ls "$work/shaders" | wc -l)
-  status=0
-  (cd "$run/bin/64bit" && WINEPREFIX=$prefix WINEDEBUG=-all "$here/with-display.sh" "$wine" \
-    "$run/bin/64bit/mistpane-host-check.exe" --module "$module" --data "$data" --out "$work/windows" \
-    --capture-shaders "$work/shaders") >"$work/wine-d3d11.out" 2>"$work/wine-d3d11.err" || status=$?
-  [ "$(ls "$work/shaders" | wc -l)" = "$caught" ] && break
-  echo "round $round: $(( $(ls "$work/shaders" | wc -l) - caught )) shader texts for the cache" >&2
-  compile_caught
-done
-record wine-d3d11 "$work/wine-d3d11.out" "$status"
+run_d3d11 wine-d3d11 --out "$work/windows"
+echo "== Windows libobs under Wine, Direct3D 11, a canvas of 16-bit floats (P010, BT.2100 PQ)"
+run_d3d11 wine-d3d11-hdr --hdr --out "$work/windows-hdr"
 echo "== Linux libobs, OpenGL (the pictures compared)"
-status=0
-"$here/env.sh" scripts/with-display.sh "$linux_dir/tests/mistpane-host-check" --module "$linux_dir/mistpane.so" \
-  --data data --out build/windows-check/linux >"$work/linux.out" 2>"$work/linux.err" || status=$?
-grep '^FAIL' "$work/linux.out" || true
-[ "$status" = 0 ] || echo "FAIL the Linux pictures: exit status $status" | tee -a "$results"
+run_linux linux --out build/windows-check/linux
+run_linux linux-hdr --hdr --out build/windows-check/linux-hdr
 echo "== Direct3D 11 against OpenGL"
-status=0
-"$here/env.sh" "$linux_dir/tests/mistpane-host-check" --compare build/windows-check/windows build/windows-check/linux \
-  >"$work/compare.out" 2>&1 || status=$?
-record compare "$work/compare.out" "$status"
+compare windows linux
+echo "== Direct3D 11 against OpenGL, 16-bit floats"
+compare windows-hdr linux-hdr
 
 passed=$(grep -c '^ok ' "$results" || true)
 failed=$(grep -c '^FAIL ' "$results" || true)

@@ -11,15 +11,22 @@ namespace check {
 inline constexpr const char *kBoardId = "korvanta_blur_board";
 
 extern int failures;
-extern std::vector<std::string> log_lines;
+
+struct LogLine {
+	int level;
+	std::string text;
+};
+// The host's log lines so far (from every thread, hence a copy).
+std::vector<LogLine> log_lines();
 
 // Prints "ok NAME" or "FAIL NAME: why" and counts the failures.
 void report(bool ok, const std::string &name, const std::string &why);
 bool logged(const char *fragment);
 
 // Resets video with the platform's graphics module (Direct3D 11 on
-// Windows, OpenGL on X11) and registers the test pattern.
-bool start_video();
+// Windows, OpenGL on X11), an RGBA output or a P010 one of BT.2100 PQ
+// (a canvas of 16-bit floats), and registers the test pattern.
+bool start_video(bool hdr);
 // Renders the cases on the program output, checks that each hides, writes
 // each picture to out (when given) as NAME.ppm, and drops its callbacks.
 void render_cases(const std::string &out);

@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <string>
 
 #include "windows/checks.h"
 
@@ -74,10 +76,29 @@ Difference difference(const Picture &a, const Picture &b)
 
 } // namespace
 
+// The module's log lines of both runs, in order.
+bool same_module_log(const std::string &windows_dir, const std::string &linux_dir)
+{
+	std::ifstream a(windows_dir + "/module-log.txt"), b(linux_dir + "/module-log.txt");
+	std::string line_a, line_b;
+	for (int n = 1;; ++n) {
+		const bool more_a = bool(std::getline(a, line_a)), more_b = bool(std::getline(b, line_b));
+		if (!more_a && !more_b)
+			return report(true, "the module logs the same on both (" + windows_dir + ")", ""), true;
+		if (!more_a || !more_b || line_a != line_b) {
+			report(false, "the module logs the same on both (" + windows_dir + ")",
+			       "line " + std::to_string(n) + ": Windows \"" + (more_a ? line_a : "") + "\", Linux \"" +
+				   (more_b ? line_b : "") + "\"");
+			return false;
+		}
+	}
+}
+
 int compare(const std::string &windows_dir, const std::string &linux_dir)
 {
 	const char *names[] = {"bare",      "blur-20", "mosaic-24",   "ellipse-feather", "cover-color",
 			       "emergency", "rotated", "cover-image", "shared",          "panic-cover"};
+	const std::string folder = std::filesystem::path(windows_dir).filename().string();
 	int beyond = 0;
 	for (const char *name : names) {
 		Picture a, b;
@@ -92,10 +113,10 @@ int compare(const std::string &windows_dir, const std::string &linux_dir)
 		std::snprintf(why, sizeof(why), "max %d at (%u, %u), mean %.3f, %zu pixels off by more than 2", d.max,
 			      d.max_x, d.max_y, d.mean, d.over_two);
 		const bool ok = d.mean <= kMeanTolerance && d.max <= kMaxTolerance;
-		report(ok, std::string("Direct3D 11 matches OpenGL: ") + name + " (" + why + ")", why);
+		report(ok, "Direct3D 11 matches OpenGL in " + folder + ": " + name + " (" + why + ")", why);
 		beyond += !ok;
 	}
-	return beyond;
+	return beyond + !same_module_log(windows_dir, linux_dir);
 }
 
 } // namespace check

@@ -4,7 +4,7 @@
 // the Linux build against the usual libobs, so that the same cases rendered
 // on both can be compared.
 //
-//   mistpane-host-check --module DLL --data DIR [--no-graphics] [--out DIR]
+//   mistpane-host-check --module DLL --data DIR [--no-graphics | --hdr] [--out DIR]
 //   mistpane-host-check --compare WINDOWS_DIR LINUX_DIR
 //   mistpane-host-check --cache-entry COMPILED_SHADER CACHE_FILE
 //
@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -27,7 +28,17 @@
 namespace check {
 
 int failures = 0;
-std::vector<std::string> log_lines;
+
+namespace {
+std::mutex log_mutex;
+std::vector<LogLine> captured;
+} // namespace
+
+std::vector<LogLine> log_lines()
+{
+	std::lock_guard<std::mutex> lock(log_mutex);
+	return captured;
+}
 
 void report(bool ok, const std::string &name, const std::string &why)
 {
@@ -42,8 +53,8 @@ void report(bool ok, const std::string &name, const std::string &why)
 
 bool logged(const char *fragment)
 {
-	for (const std::string &line : log_lines)
-		if (line.find(fragment) != std::string::npos)
+	for (const LogLine &line : log_lines())
+		if (line.text.find(fragment) != std::string::npos)
 			return true;
 	return false;
 }
@@ -56,7 +67,10 @@ void log_handler(int level, const char *format, va_list args, void *)
 {
 	char buffer[4096];
 	std::vsnprintf(buffer, sizeof(buffer), format, args);
-	check::log_lines.push_back(buffer);
+	{
+		std::lock_guard<std::mutex> lock(check::log_mutex);
+		check::captured.push_back({level, buffer});
+	}
 	if (level <= LOG_WARNING || std::getenv("MISTPANE_TEST_VERBOSE"))
 		std::fprintf(stderr, "[obs %d] %s\n", level, buffer);
 }
@@ -64,6 +78,7 @@ void log_handler(int level, const char *format, va_list args, void *)
 struct Options {
 	std::string module, data, out, capture;
 	bool graphics = true;
+	bool hdr = false;
 };
 
 bool load_module(const Options &options, obs_module_t **module)
@@ -162,6 +177,8 @@ bool parse(int argc, char **argv, Options &options)
 		const bool has_value = i + 1 < argc;
 		if (arg == "--no-graphics")
 			options.graphics = false;
+		else if (arg == "--hdr")
+			options.hdr = true;
 		else if (arg == "--module" && has_value)
 			options.module = argv[++i];
 		else if (arg == "--data" && has_value)
@@ -178,7 +195,7 @@ bool parse(int argc, char **argv, Options &options)
 
 int usage()
 {
-	std::fprintf(stderr, "usage: mistpane-host-check --module PATH --data DIR [--no-graphics] [--out DIR]\n"
+	std::fprintf(stderr, "usage: mistpane-host-check --module PATH --data DIR [--no-graphics | --hdr] [--out DIR]\n"
 			     "                           [--capture-shaders DIR]\n"
 			     "       mistpane-host-check --compare WINDOWS_DIR LINUX_DIR\n"
 			     "       mistpane-host-check --cache-entry COMPILED_SHADER CACHE_FILE\n");
@@ -209,7 +226,7 @@ int main(int argc, char **argv)
 	if (!options.capture.empty())
 		check::report(check::capture_shaders(options.capture), "shader texts caught",
 			      "no D3DCompile import in libobs-d3d11.dll");
-	if (options.graphics && !check::start_video())
+	if (options.graphics && !check::start_video(options.hdr))
 		return finish(), check::failures;
 	obs_module_t *module = nullptr;
 	if (load_module(options, &module)) {

@@ -96,12 +96,19 @@ std::mutex frame_mutex;
 Picture last_frame;
 std::atomic<uint64_t> rendered{0}, delivered{0};
 std::atomic<bool> blue_first{false};
+// A canvas of 16-bit floats with a 10-bit PQ output (P010): the canvas
+// texture is what is read, not the output's frames.
+bool hdr = false;
 #ifndef _WIN32
 Display *display = nullptr;
 #endif
 
 void raw_video(void *, video_data *frame)
 {
+	if (hdr) {
+		delivered.fetch_add(1);
+		return;
+	}
 	std::lock_guard<std::mutex> lock(frame_mutex);
 	last_frame.width = kWidth;
 	last_frame.height = kHeight;
@@ -116,6 +123,55 @@ void raw_video(void *, video_data *frame)
 		}
 	}
 	delivered.fetch_add(1);
+}
+
+float half_to_float(uint16_t h)
+{
+	const int exponent = (h >> 10) & 0x1f, mantissa = h & 0x3ff;
+	const float sign = (h & 0x8000) ? -1.0f : 1.0f;
+	if (exponent == 0)
+		return sign * std::ldexp(float(mantissa), -24);
+	if (exponent == 31)
+		return sign * INFINITY;
+	return sign * std::ldexp(float(mantissa | 0x400), exponent - 25);
+}
+
+// The canvas's linear values (1 is SDR white) as sRGB levels, clipped.
+uint8_t srgb_level(float linear)
+{
+	const float v = std::clamp(linear, 0.0f, 1.0f);
+	const float encoded = v <= 0.0031308f ? 12.92f * v : 1.055f * std::pow(v, 1.0f / 2.4f) - 0.055f;
+	return uint8_t(std::lround(encoded * 255.0f));
+}
+
+// The canvas texture of the last frame, read back (the 16-bit float one).
+Picture main_texture_picture()
+{
+	Picture picture;
+	obs_enter_graphics();
+	gs_texture_t *texture = obs_get_main_texture();
+	gs_stagesurf_t *stage = texture && gs_texture_get_color_format(texture) == GS_RGBA16F
+				    ? gs_stagesurface_create(kWidth, kHeight, GS_RGBA16F)
+				    : nullptr;
+	uint8_t *data = nullptr;
+	uint32_t linesize = 0;
+	if (stage) {
+		gs_stage_texture(stage, texture);
+		if (gs_stagesurface_map(stage, &data, &linesize)) {
+			picture = {kWidth, kHeight, std::vector<unsigned char>(size_t(kWidth) * kHeight * 3)};
+			for (uint32_t y = 0; y < kHeight; ++y) {
+				const auto *row = reinterpret_cast<const uint16_t *>(data + size_t(y) * linesize);
+				for (uint32_t x = 0; x < kWidth; ++x)
+					for (int c = 0; c < 3; ++c)
+						picture.rgb[(size_t(y) * kWidth + x) * 3 + c] =
+						    srgb_level(half_to_float(row[x * 4 + c]));
+			}
+			gs_stagesurface_unmap(stage);
+		}
+		gs_stagesurface_destroy(stage);
+	}
+	obs_leave_graphics();
+	return picture;
 }
 
 void count_rendered(void *)
@@ -136,6 +192,8 @@ Picture settled_frame()
 		std::this_thread::sleep_for(std::chrono::milliseconds(5));
 	if (std::chrono::steady_clock::now() >= give_up)
 		return {};
+	if (hdr)
+		return main_texture_picture();
 	std::lock_guard<std::mutex> lock(frame_mutex);
 	return last_frame;
 }
@@ -297,6 +355,12 @@ bool show_bare(obs_source_t *picture, Picture &bare)
 	obs_scene_release(scene);
 	if (bare.rgb.empty())
 		return report(false, "picture shown", "no frame within a minute"), false;
+	if (hdr) {
+		const double share = matching_share(bare, false);
+		report(share > 0.99, "picture shown one to one (canvas of 16-bit floats)",
+		       std::to_string(share * 100.0) + " % of pixels match");
+		return true;
+	}
 	const double as_is = matching_share(bare, false), swapped = matching_share(bare, true);
 	blue_first = swapped > as_is;
 	if (swapped > as_is)
@@ -311,8 +375,9 @@ bool show_bare(obs_source_t *picture, Picture &bare)
 
 } // namespace
 
-bool start_video()
+bool start_video(bool high_dynamic_range)
 {
+	hdr = high_dynamic_range;
 #ifndef _WIN32
 	display = XOpenDisplay(nullptr);
 	if (!display)
@@ -330,13 +395,14 @@ bool start_video()
 	ovi.fps_den = 1;
 	ovi.base_width = ovi.output_width = kWidth;
 	ovi.base_height = ovi.output_height = kHeight;
-	ovi.output_format = VIDEO_FORMAT_RGBA;
+	ovi.output_format = hdr ? VIDEO_FORMAT_P010 : VIDEO_FORMAT_RGBA;
 	ovi.gpu_conversion = true;
-	ovi.colorspace = VIDEO_CS_SRGB;
+	ovi.colorspace = hdr ? VIDEO_CS_2100_PQ : VIDEO_CS_SRGB;
 	ovi.range = VIDEO_RANGE_FULL;
 	ovi.scale_type = OBS_SCALE_BICUBIC;
 	const int reset = obs_reset_video(&ovi);
-	report(reset == OBS_VIDEO_SUCCESS, std::string("video starts (") + ovi.graphics_module + ")",
+	report(reset == OBS_VIDEO_SUCCESS,
+	       std::string("video starts (") + ovi.graphics_module + (hdr ? ", P010 2100 PQ" : "") + ")",
 	       "obs_reset_video returned " + std::to_string(reset));
 	if (reset != OBS_VIDEO_SUCCESS)
 		return false;
@@ -346,8 +412,31 @@ bool start_video()
 	return true;
 }
 
+// The module's own lines since `from`: no warning or error but the shared
+// board's, and every line written to out for the comparison of the two
+// platforms.
+void check_module_log(size_t from, const std::string &out)
+{
+	const std::vector<LogLine> lines = log_lines();
+	std::string warnings;
+	std::ofstream file;
+	if (!out.empty())
+		file.open(out + "/module-log.txt", std::ios::binary);
+	for (size_t i = from; i < lines.size(); ++i) {
+		const std::string &text = lines[i].text;
+		if (text.find("[mistpane]") == std::string::npos)
+			continue;
+		file << text << "\n";
+		if (lines[i].level <= LOG_WARNING &&
+		    text.find("'shared' is used by 2 scene items") == std::string::npos)
+			warnings += "\n  " + text;
+	}
+	report(warnings.empty(), "module warns of nothing while rendering", "it logged:" + warnings);
+}
+
 void render_cases(const std::string &out)
 {
+	const size_t log_start = log_lines().size();
 	obs_source_t *picture = harness::make_pattern("detail picture", kWidth, kHeight, "detail", 8, 0);
 	Picture bare;
 	if (show_bare(picture, bare)) {
@@ -357,6 +446,7 @@ void render_cases(const std::string &out)
 			render_case(c, picture, bare, out);
 	}
 	obs_source_release(picture);
+	check_module_log(log_start, out);
 	obs_remove_raw_video_callback(raw_video, nullptr);
 	obs_remove_main_rendered_callback(count_rendered, nullptr);
 	obs_wait_for_destroy_queue();
