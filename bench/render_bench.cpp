@@ -144,7 +144,9 @@ obs_source_t *make_source(const char *id, const char *name, const char *json)
 
 // ------------------------------------------------------------- the runs
 
-enum class Kind { Empty, CroppedCopy, CanvasPass, Board, Panic, PanicOff };
+// Filter: config.source is a filter added to the picture while measured;
+// NoPicture: the picture hidden, for the cost of drawing it.
+enum class Kind { Empty, CroppedCopy, CanvasPass, Board, Panic, PanicOff, Filter, NoPicture };
 
 // The panic hotkey, pressed as the frontend delivers it.
 void press_panic()
@@ -268,6 +270,12 @@ obs_sceneitem_t *add_config_item(obs_scene_t *scene, obs_source_t *picture, cons
 	case Kind::Board:
 		item = obs_scene_add(scene, config.source);
 		break;
+	case Kind::Filter:
+		obs_source_filter_add(picture, config.source);
+		return nullptr;
+	case Kind::NoPicture:
+		obs_sceneitem_set_visible(obs_scene_find_source(scene, obs_source_get_name(picture)), false);
+		return nullptr;
 	}
 	obs_sceneitem_set_pos(item, &pos);
 	return item;
@@ -299,6 +307,10 @@ void measure(obs_scene_t *scene, obs_source_t *picture, Config &config, int wind
 		config.method = harness::board_of(config.source)->capture_method.load();
 	if (config.kind == Kind::Panic)
 		press_panic();
+	if (config.kind == Kind::Filter)
+		obs_source_filter_remove(picture, config.source);
+	if (config.kind == Kind::NoPicture)
+		obs_sceneitem_set_visible(obs_scene_find_source(scene, obs_source_get_name(picture)), true);
 	if (item)
 		obs_sceneitem_remove(item);
 	harness::next_frames(2);
@@ -560,6 +572,12 @@ std::string board(const std::string &settings, int fade_seconds = 0)
 	       settings + "}";
 }
 
+std::string filter_region(const std::string &settings)
+{
+	return "{\"region_x\": 800, \"region_y\": 500, \"region_width\": 300, \"region_height\": 100, " + settings +
+	       "}";
+}
+
 // What is measured, in the order printed: the floor and the references,
 // the blur radii asked for, then the table of other cases (name, kind,
 // radius, settings, fading, measured against the canvas pass).
@@ -587,6 +605,16 @@ std::vector<Config> configurations(const std::vector<double> &radii)
 	    {"emergency cover", Kind::Board, 0.0f, board("\"emergency\": true"), false, true},
 	    {"panic cover", Kind::Panic, 0.0f, "", false, true},
 	    {"panic off again", Kind::PanicOff, 0.0f, "", false, true},
+	    // The filter on the 1920x1080 picture itself, whole and a 300x100
+	    // region, beside OBS's own Color Correction filter on it.
+	    {"no picture", Kind::NoPicture},
+	    {"filter: color correction", Kind::Filter, 0.0f, "color_filter_v2"},
+	    {"filter blur 20", Kind::Filter, 0.0f, R"({"blur_radius": 20})"},
+	    {"filter mosaic 24", Kind::Filter, 0.0f, R"({"mode": "mosaic", "mosaic_size": 24})"},
+	    {"filter cover", Kind::Filter, 0.0f, R"({"mode": "cover"})"},
+	    {"filter blur 20 region", Kind::Filter, 0.0f, filter_region("\"blur_radius\": 20")},
+	    {"filter mosaic 24 region", Kind::Filter, 0.0f, filter_region("\"mode\": \"mosaic\", \"mosaic_size\": 24")},
+	    {"filter cover region", Kind::Filter, 0.0f, filter_region("\"mode\": \"cover\"")},
 	};
 	all.insert(all.end(), cases.begin(), cases.end());
 	return all;
@@ -599,6 +627,7 @@ void keep_only(std::vector<Config> &configs, const std::string &only)
 		return;
 	std::erase_if(configs, [&](const Config &c) {
 		return c.kind != Kind::Empty && c.kind != Kind::CroppedCopy && c.kind != Kind::CanvasPass &&
+		       c.kind != Kind::NoPicture && c.name != "filter: color correction" &&
 		       only.find("," + c.name + ",") == std::string::npos;
 	});
 }
@@ -611,6 +640,10 @@ void make_sources(std::vector<Config> &configs)
 			c.source = harness::make_board(name.c_str(), c.settings.c_str());
 		else if (c.kind == Kind::CanvasPass)
 			c.source = make_source("mistpane_bench_reference", name.c_str(), "{}");
+		else if (c.kind == Kind::Filter && c.settings == "color_filter_v2")
+			c.source = make_source("color_filter_v2", name.c_str(), "{}");
+		else if (c.kind == Kind::Filter)
+			c.source = make_source("mistpane_hide_filter", name.c_str(), c.settings.c_str());
 	}
 }
 
@@ -643,6 +676,8 @@ bool start_host()
 	if (!harness::start(options))
 		return false;
 	register_bench_sources();
+	if (!harness::load_stock_module("obs-filters"))
+		std::fprintf(stderr, "render bench: OBS's filters did not load; no Color Correction reference\n");
 	obs_add_main_render_callback(count_rendered, nullptr);
 	return true;
 }
@@ -814,6 +849,30 @@ void print_targets(const Costs &costs)
 			    costs.added(panic_off), costs.cpu_added(panic_off));
 }
 
+// The filter against the picture drawn bare (the picture alone less no
+// picture) and against the picture under Color Correction.
+void print_filter_targets(const Costs &costs)
+{
+	const Config &none = costs.find("no picture"), &cc = costs.find("filter: color correction");
+	if (none.name != "no picture" || cc.name != "filter: color correction")
+		return;
+	const double bare = -costs.added(none), bare_cpu = -costs.cpu_added(none);
+	const double with_cc = bare + costs.added(cc), with_cc_cpu = bare_cpu + costs.cpu_added(cc);
+	std::printf("\nfilter on the 1920x1080 picture: the picture drawn bare %.2f ms (CPU %.2f), under Color "
+		    "Correction %.2f ms (CPU %.2f)\n",
+		    bare, bare_cpu, with_cc, with_cc_cpu);
+	std::printf("%-26s %10s %10s   %s\n", "", "frame", "CPU", "target");
+	for (const Config &c : costs.configs()) {
+		if (c.kind != Kind::Filter || &c == &cc)
+			continue;
+		const bool region = c.name.find("region") != std::string::npos;
+		const double t = bare + costs.added(c), t_cpu = bare_cpu + costs.cpu_added(c);
+		std::printf("%-26s %10.2f %10.2f   %s\n", c.name.c_str(), region ? t / bare : t / with_cc,
+			    region ? t_cpu / bare_cpu : t_cpu / with_cc_cpu,
+			    region ? "x bare picture, at most 1.2" : "x Color Correction, at most 2");
+	}
+}
+
 void write_csv(const std::string &path, const Costs &costs)
 {
 	FILE *f = std::fopen(path.c_str(), "w");
@@ -850,6 +909,7 @@ void report(const std::vector<Config> &configs, const Options &o)
 	const Costs costs(configs);
 	print_table(costs);
 	print_targets(costs);
+	print_filter_targets(costs);
 	const std::string csv = o.dir + "/render_bench.csv", svg = o.dir + "/render_bench.svg";
 	write_csv(csv, costs);
 	const bool plotted = write_plot(svg, costs);

@@ -8,13 +8,21 @@
 # folder, installed with the prefix ~/.config/obs-studio/plugins/mistpane.
 # MISTPANE_FLATPAK makes the layout of an extension of OBS's Flatpak
 # (prefix /app/plugins/MistPane): lib/obs-plugins, share/obs/obs-plugins
-# and the extension's metainfo. On Windows it is OBS's installation folder.
+# and the extension's metainfo. On Windows the default is the legacy layout
+# inside OBS's installation folder, the component "programdata" the folder
+# that OBS 32 reads per machine.
 
 if(WIN32)
-  # OBS Studio's Windows layout, relative to its installation folder.
+  # OBS Studio's legacy Windows layout, relative to its installation folder.
   install(TARGETS mistpane LIBRARY DESTINATION obs-plugins/64bit RUNTIME DESTINATION obs-plugins/64bit)
   install(DIRECTORY "${MISTPANE_DATA_DIR}/" DESTINATION data/obs-plugins/mistpane)
   install(FILES LICENSE DESTINATION data/obs-plugins/mistpane)
+  # The component "programdata": the layout of OBS's per-machine plug-in
+  # folder, installed with the prefix %ProgramData%/obs-studio/plugins/mistpane
+  # (the frontend's bin/64bit and data of each %module% there).
+  install(TARGETS mistpane DESTINATION bin/64bit COMPONENT programdata EXCLUDE_FROM_ALL)
+  install(DIRECTORY "${MISTPANE_DATA_DIR}/" DESTINATION data COMPONENT programdata EXCLUDE_FROM_ALL)
+  install(FILES LICENSE DESTINATION data COMPONENT programdata EXCLUDE_FROM_ALL)
   return()
 endif()
 

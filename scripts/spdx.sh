@@ -6,9 +6,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tag='SPDX-License-Identifier: GPL-2.0-or-later'
-mapfile -t files < <(find src tests bench tools scripts cmake CMakeLists.txt -type f \
+mapfile -t files < <(find src tests bench tools scripts cmake packaging CMakeLists.txt -type f \
   \( -name '*.cpp' -o -name '*.h' -o -name '*.c' -o -name '*.sh' -o -name '*.py' -o -name '*.cmake' \
-  -o -name CMakeLists.txt \) 2>/dev/null | sort)
+  -o -name CMakeLists.txt -o -name '*.nsi' \) 2>/dev/null | sort)
 missing=()
 for file in "${files[@]}"; do
   head -n 3 "$file" | grep -qF "$tag" || missing+=("$file")
@@ -21,6 +21,7 @@ fi
 for file in "${missing[@]}"; do
   case "$file" in
     *.cpp | *.h | *.c) line="// $tag" ;;
+    *.nsi) line="; $tag" ;;
     *) line="# $tag" ;;
   esac
   if head -n 1 "$file" | grep -q '^#!'; then

@@ -15,19 +15,24 @@
 namespace {
 
 struct Snapshot {
-	bool is_mosaic, emergency, force_redraw, is_ellipse;
+	bool is_mosaic, emergency, force_redraw;
+	ShapeKind shape;
 	float blur_radius, mosaic_size, strength, fade_seconds, emergency_size, feather, fade_level;
 	uint32_t width, height;
 	bool enabled, emergency_applied;
+	float corner_radius;
+	bool invert;
 };
 
 Snapshot read(obs_source_t *source)
 {
 	BlurBoard *b = harness::board_of(source);
 	std::lock_guard<std::mutex> lock(b->mutex);
-	return {b->is_mosaic,   b->emergency,    b->force_redraw,  b->is_ellipse,     b->blur_radius,
-		b->mosaic_size, b->strength,     b->fade_seconds,  b->emergency_size, b->feather,
-		b->fade_level,  b->width.load(), b->height.load(), b->enabled.load(), b->emergency_applied.load()};
+	return {
+	    b->is_mosaic,           b->emergency,    b->force_redraw,  b->shape.kind,     b->blur_radius,
+	    b->mosaic_size,         b->strength,     b->fade_seconds,  b->emergency_size, b->shape.feather,
+	    b->fade_level,          b->width.load(), b->height.load(), b->enabled.load(), b->emergency_applied.load(),
+	    b->shape.corner_radius, b->shape.invert};
 }
 
 using harness::Board;
@@ -56,14 +61,17 @@ TEST(BoardSettings, DefaultsMatchTheInitialRecord)
 	EXPECT_EQ(obs_data_get_double(defaults, "emergency_size"), 6.0);
 	EXPECT_STREQ(obs_data_get_string(defaults, "shape"), "rect");
 	EXPECT_EQ(obs_data_get_double(defaults, "feather"), 0.0);
+	EXPECT_EQ(obs_data_get_double(defaults, "corner_radius"), 24.0);
+	EXPECT_FALSE(obs_data_get_bool(defaults, "invert"));
 	EXPECT_EQ(obs_data_get_int(defaults, "cover_color"), 0xFF303030);
 	EXPECT_STREQ(obs_data_get_string(defaults, "cover_image"), "");
 	EXPECT_FALSE(obs_data_has_default_value(defaults, "force_redraw"));
 
 	// The defaults' order is the documented one.
-	const char *expected[] = {"mode",         "blur_radius", "mosaic_size", "strength",   "enabled",
-				  "fade_seconds", "width",       "height",      "emergency",  "emergency_size",
-				  "shape",        "feather",     "cover_color", "cover_image"};
+	const char *expected[] = {"mode",          "blur_radius",    "mosaic_size", "strength",
+				  "enabled",       "fade_seconds",   "width",       "height",
+				  "emergency",     "emergency_size", "shape",       "feather",
+				  "corner_radius", "invert",         "cover_color", "cover_image"};
 	size_t i = 0;
 	for (obs_data_item_t *item = obs_data_first(defaults); item; obs_data_item_next(&item), ++i) {
 		ASSERT_LT(i, std::size(expected));
@@ -81,7 +89,9 @@ TEST(BoardSettings, DefaultsMatchTheInitialRecord)
 	EXPECT_EQ(s.fade_seconds, 0.5f);
 	EXPECT_EQ(s.emergency_size, 6.0f);
 	EXPECT_FALSE(s.force_redraw);
-	EXPECT_FALSE(s.is_ellipse);
+	EXPECT_EQ(s.shape, ShapeKind::Rect);
+	EXPECT_EQ(s.corner_radius, 24.0f);
+	EXPECT_FALSE(s.invert);
 	EXPECT_EQ(obs_source_get_width(board.source), 640u);
 	EXPECT_EQ(obs_source_get_height(board.source), 360u);
 	EXPECT_EQ(harness::board_of(board.source)->placement_status.load(), PlacementStatus::NotPlaced);
@@ -91,32 +101,35 @@ TEST(BoardSettings, DefaultsMatchTheInitialRecord)
 TEST(BoardSettings, ClampsNumbersWithoutRejectingThem)
 {
 	Board board(kBoard, R"({"blur_radius": 600, "mosaic_size": 0.5, "strength": 150, "emergency_size": 0.1,
-			"feather": 1200, "fade_seconds": 100, "width": 0, "height": 20000})");
+			"feather": 1200, "fade_seconds": 100, "width": 0, "height": 20000, "corner_radius": 1500})");
 	Snapshot s = read(board.source);
 	EXPECT_EQ(s.blur_radius, 500.0f);
 	EXPECT_EQ(s.mosaic_size, 1.0f);
 	EXPECT_EQ(s.strength, 1.0f);
 	EXPECT_EQ(s.emergency_size, 0.5f);
 	EXPECT_EQ(s.feather, 1000.0f);
+	EXPECT_EQ(s.corner_radius, 1000.0f);
 	EXPECT_EQ(s.fade_seconds, 60.0f);
 	EXPECT_EQ(s.width, 1u);
 	EXPECT_EQ(s.height, 16384u);
 
 	apply(board, R"({"blur_radius": -3, "strength": -10, "emergency_size": 80, "width": -5,
-			 "height": 4294967936})");
+			 "height": 4294967936, "corner_radius": -4})");
 	s = read(board.source);
 	EXPECT_EQ(s.blur_radius, 0.0f);
 	EXPECT_EQ(s.strength, 0.0f);
 	EXPECT_EQ(s.emergency_size, 50.0f);
 	EXPECT_EQ(s.width, 1u);
 	EXPECT_EQ(s.height, 16384u) << "2^32 + 640 must not wrap to 640";
+	EXPECT_EQ(s.corner_radius, 0.0f);
 	EXPECT_EQ(obs_source_get_height(board.source), 16384u);
 
 	// Inside the clamp but beyond the slider: used as it is.
-	apply(board, R"({"blur_radius": 350, "feather": 0.25})");
+	apply(board, R"({"blur_radius": 350, "feather": 0.25, "corner_radius": 800})");
 	s = read(board.source);
 	EXPECT_EQ(s.blur_radius, 350.0f);
 	EXPECT_EQ(s.feather, 0.25f);
+	EXPECT_EQ(s.corner_radius, 800.0f);
 }
 
 // A remote-control program may send any type; the host's getters read a
@@ -124,7 +137,7 @@ TEST(BoardSettings, ClampsNumbersWithoutRejectingThem)
 TEST(BoardSettings, WrongTypesAndNaNReadAsDefaultsInfinitiesClampBySign)
 {
 	Board board(kBoard, R"({"strength": "60", "enabled": "yes", "blur_radius": "5", "width": "100", "emergency": 1,
-			"mode": 3, "height": 1e19})");
+			"mode": 3, "height": 1e19, "invert": 1, "corner_radius": "8"})");
 	Snapshot s = read(board.source);
 	EXPECT_EQ(s.strength, 1.0f);
 	EXPECT_TRUE(s.enabled);
@@ -133,12 +146,15 @@ TEST(BoardSettings, WrongTypesAndNaNReadAsDefaultsInfinitiesClampBySign)
 	EXPECT_EQ(s.width, 640u);
 	EXPECT_FALSE(s.emergency);
 	EXPECT_FALSE(s.is_mosaic);
+	EXPECT_FALSE(s.invert);
+	EXPECT_EQ(s.corner_radius, 24.0f);
 	EXPECT_EQ(s.height, 16384u) << "1e19 clamps by its sign";
 
 	obs_data_t *data = obs_data_create();
 	obs_data_set_double(data, "blur_radius", NAN);
 	obs_data_set_double(data, "strength", NAN);
 	obs_data_set_double(data, "feather", INFINITY);
+	obs_data_set_double(data, "corner_radius", NAN);
 	obs_data_set_double(data, "fade_seconds", -INFINITY);
 	obs_data_set_double(data, "width", INFINITY);
 	obs_data_set_double(data, "height", NAN);
@@ -149,6 +165,7 @@ TEST(BoardSettings, WrongTypesAndNaNReadAsDefaultsInfinitiesClampBySign)
 	EXPECT_EQ(s.blur_radius, 20.0f);
 	EXPECT_EQ(s.strength, 1.0f);
 	EXPECT_EQ(s.feather, 1000.0f);
+	EXPECT_EQ(s.corner_radius, 24.0f);
 	EXPECT_EQ(s.fade_seconds, 0.0f);
 	EXPECT_EQ(s.width, 16384u);
 	EXPECT_EQ(s.height, 360u);
@@ -163,13 +180,23 @@ TEST(BoardSettings, FixedChoicesCompareExactly)
 {
 	Board board(kBoard, R"({"mode": "mosaic", "shape": "ellipse"})");
 	EXPECT_TRUE(read(board.source).is_mosaic);
-	EXPECT_TRUE(read(board.source).is_ellipse);
+	EXPECT_EQ(read(board.source).shape, ShapeKind::Ellipse);
 	apply(board, R"({"mode": "Mosaic", "shape": "circle"})");
 	EXPECT_FALSE(read(board.source).is_mosaic);
-	EXPECT_FALSE(read(board.source).is_ellipse);
+	EXPECT_EQ(read(board.source).shape, ShapeKind::Rect);
 	apply(board, R"({"mode": "mosaic ", "shape": "Ellipse"})");
 	EXPECT_FALSE(read(board.source).is_mosaic);
-	EXPECT_FALSE(read(board.source).is_ellipse);
+	EXPECT_EQ(read(board.source).shape, ShapeKind::Rect);
+	// Unknown shape words are a rectangle, as a saved board without the
+	// setting is.
+	for (const auto &[word, kind] : {std::pair{"rounded", ShapeKind::Rounded},
+					 {"Rounded", ShapeKind::Rect},
+					 {"rounded ", ShapeKind::Rect},
+					 {"rect", ShapeKind::Rect},
+					 {"ellipse", ShapeKind::Ellipse}}) {
+		apply(board, (std::string(R"({"shape": ")") + word + "\"}").c_str());
+		EXPECT_EQ(read(board.source).shape, kind) << word;
+	}
 	// Cover the same way; saved "blur" and unknown values stay blur.
 	for (const auto &[mode, cover] :
 	     {std::pair{"cover", true}, {"Cover", false}, {"cover ", false}, {"blur", false}}) {

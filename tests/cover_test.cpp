@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <string>
 
 #include "harness/frame_clock.h"
 #include "harness/render_util.h"
@@ -92,14 +93,48 @@ vec2 board_local(const Placement &p, int x, int y)
 
 enum class Where { Inside, Outside, Edge };
 
-// Inside: fully covered (past the feather, a pixel in); outside: a pixel
-// beyond the shape's edge.
-Where where(const Placement &p, float w, float h, bool ellipse, float feather, int x, int y)
+// The shape's settings, as the board reads them.
+struct Shape {
+	std::string kind;
+	float radius = 0, feather = 0;
+	bool invert = false;
+};
+
+Shape shape_of(obs_source_t *board)
 {
+	obs_data_t *settings = obs_source_get_settings(board);
+	Shape s{obs_data_get_string(settings, "shape"), (float)obs_data_get_double(settings, "corner_radius"),
+		(float)obs_data_get_double(settings, "feather"), obs_data_get_bool(settings, "invert")};
+	obs_data_release(settings);
+	return s;
+}
+
+Where inside_shape(const Placement &p, float w, float h, const Shape &s, int x, int y);
+
+// Inside: fully covered (past the feather, a pixel in); outside: a pixel
+// beyond the covered part's edge. Inverted, the two swap.
+Where where(const Placement &p, float w, float h, const Shape &s, int x, int y)
+{
+	const Where in = inside_shape(p, w, h, s, x, y);
+	if (!s.invert || in == Where::Edge)
+		return in;
+	return in == Where::Inside ? Where::Outside : Where::Inside;
+}
+
+Where inside_shape(const Placement &p, float w, float h, const Shape &s, int x, int y)
+{
+	const float feather = s.feather;
 	// The host puts the crop's top-left corner at the item's position.
 	const vec2 q = board_local(p, x, y);
 	const float W = (w - p.crop.left - p.crop.right) * p.sx, H = (h - p.crop.top - p.crop.bottom) * p.sy;
-	if (!ellipse) {
+	if (s.kind == "rounded") {
+		const float k = std::min(s.radius, std::min(W, H) / 2);
+		const float qx = std::fabs(q.x - W / 2) - (W / 2 - k), qy = std::fabs(q.y - H / 2) - (H / 2 - k);
+		const float d =
+		    k - std::hypot(std::max(qx, 0.0f), std::max(qy, 0.0f)) - std::min(std::max(qx, qy), 0.0f);
+		return d > feather + 1.0f ? Where::Inside : d < -1.0f ? Where::Outside : Where::Edge;
+	}
+	if (s.kind != "ellipse") {
 		const float d = std::min(std::min(q.x, W - q.x), std::min(q.y, H - q.y));
 		return d > feather + 1.0f ? Where::Inside : d < -1.0f ? Where::Outside : Where::Edge;
 	}
@@ -141,6 +176,12 @@ TEST(Cover, IdenticalOverAnyPictureInsideItsShapeAndNothingChangesOutside)
 	    {R"({"shape": "ellipse", "feather": 20})", {260, 40, 30, 1, 1}, "feathered ellipse, rotated"},
 	    {R"({"shape": "rect", "feather": 12})", {300, 20, 45, 1.5f, 0.8f}, "feathered rectangle, rotated, scaled"},
 	    {R"({"shape": "ellipse", "feather": 8})", {150, 70, 10, 1, 1, {40, 20, 0, 30}}, "cropped ellipse"},
+	    {R"({"shape": "rounded", "corner_radius": 50, "feather": 6})", {260, 40, 30, 1.2f, 1}, "rounded, rotated"},
+	    // Inverted, the cover spans the canvas but the shape.
+	    {R"({"shape": "rounded", "corner_radius": 40, "invert": true})",
+	     {300, 20, 45, 1.5f, 0.8f},
+	     "inverted rounded, rotated, scaled"},
+	    {R"({"shape": "ellipse", "feather": 10, "invert": true})", {170, 80, 0, 1, 1}, "inverted ellipse"},
 	};
 	for (const ShapeCase &c : cases) {
 		SCOPED_TRACE(c.what);
@@ -157,15 +198,12 @@ TEST(Cover, IdenticalOverAnyPictureInsideItsShapeAndNothingChangesOutside)
 		rt::update_source(stage.picture, R"({"kind": "checker", "cell": 1})");
 		const Frames b = frames_of(stage);
 
-		obs_data_t *settings = obs_source_get_settings(stage.board);
-		const bool ellipse = std::strcmp(obs_data_get_string(settings, "shape"), "ellipse") == 0;
-		const float feather = (float)obs_data_get_double(settings, "feather");
-		obs_data_release(settings);
+		const Shape shape = shape_of(stage.board);
 		const auto colour = expected_colour(kColour);
 		long inside = 0, outside = 0, wrong = 0;
 		for (int y = 0; y < int(a.covered.height); ++y)
 			for (int x = 0; x < int(a.covered.width); ++x) {
-				switch (where(c.at, 300, 200, ellipse, feather, x, y)) {
+				switch (where(c.at, 300, 200, shape, x, y)) {
 				case Where::Inside:
 					++inside;
 					wrong += !a.covered.same(b.covered, x, y) ||
@@ -181,7 +219,7 @@ TEST(Cover, IdenticalOverAnyPictureInsideItsShapeAndNothingChangesOutside)
 			}
 		EXPECT_EQ(wrong, 0);
 		EXPECT_GT(inside, 20000);
-		EXPECT_GT(outside, 100000);
+		EXPECT_GT(outside, shape.invert ? 20000 : 100000);
 	}
 }
 

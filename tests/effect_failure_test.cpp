@@ -102,6 +102,35 @@ TEST(EffectFailure, TheTypeIsStillListedAndBoardsCoverTheirArea)
 	obs_source_release(pattern);
 }
 
+// Inverted, a board hides all but its shape, and the emergency cover all
+// of the canvas: without the effect either covers the whole canvas.
+TEST(EffectFailure, InvertedAndEmergencyBoardsCoverTheWholeCanvas)
+{
+	for (const char *settings : {R"({"width": 320, "height": 180, "invert": true})",
+				     R"({"width": 320, "height": 180, "emergency": true})"}) {
+		obs_source_t *pattern = harness::make_pattern("picture", 640, 360, "checker", 4);
+		obs_source_t *board = harness::make_board("board", settings);
+		obs_scene_t *scene = harness::make_scene("scene");
+		obs_scene_add(scene, pattern);
+		obs_sceneitem_t *item = obs_scene_add(scene, board);
+		vec2 pos;
+		vec2_set(&pos, 100.0f, 60.0f);
+		obs_sceneitem_set_pos(item, &pos);
+		obs_set_output_source(0, obs_scene_get_source(scene));
+		const harness::Image frame = harness::settled_frame();
+		obs_set_output_source(0, nullptr);
+		ASSERT_FALSE(frame.empty());
+		size_t uncovered = 0;
+		for (uint32_t y = 0; y < frame.height; ++y)
+			for (uint32_t x = 0; x < frame.width; ++x)
+				uncovered += std::abs(frame.at(x, y)[0] - 31) > 2;
+		EXPECT_EQ(uncovered, 0u) << settings;
+		harness::release_scene(scene);
+		obs_source_release(board);
+		obs_source_release(pattern);
+	}
+}
+
 } // namespace
 
 int main(int argc, char **argv)

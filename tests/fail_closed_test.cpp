@@ -83,14 +83,22 @@ struct FailureCase {
 	std::atomic<int> *switch_;
 	const char *settings;
 	const char *cause;
+	Rect hidden = kBoard; // what the stripes must cover
+	Rect blurred = kBoard; // what the effect hides once it works again
 };
 
 TEST(FailClosed, AFailedCaptureCoversTheBoardOpaquely)
 {
-	for (const FailureCase &c : {FailureCase{&fail_create, R"({"blur_radius": 20})",
-						 "the texture for the region beneath could not be made"},
-				     FailureCase{&fail_begin, R"({"mode": "mosaic"})",
-						 "the texture for the region beneath could not be made"}}) {
+	for (const FailureCase &c :
+	     {FailureCase{&fail_create, R"({"blur_radius": 20})",
+			  "the texture for the region beneath could not be made"},
+	      FailureCase{&fail_begin, R"({"mode": "mosaic"})", "the texture for the region beneath could not be made"},
+	      // Inverted, it hides everything but its shape: all is covered.
+	      FailureCase{&fail_create,
+			  R"({"blur_radius": 20, "invert": true})",
+			  "the texture for the region beneath could not be made",
+			  {0, 0, 640, 360},
+			  {400, 0, 640, 360}}}) {
 		rt::Stage stage(R"({"width": 200, "height": 120})", "detail");
 		stage.place(100, 60);
 		stage.update(c.settings);
@@ -105,8 +113,8 @@ TEST(FailClosed, AFailedCaptureCoversTheBoardOpaquely)
 		c.switch_->store(0);
 		// Opaque stripes: dark red and dark grey only, nothing beneath.
 		long other = 0;
-		for (int y = kBoard.y0; y < kBoard.y1; ++y)
-			for (int x = kBoard.x0; x < kBoard.x1; ++x) {
+		for (int y = c.hidden.y0; y < c.hidden.y1; ++y)
+			for (int x = c.hidden.x0; x < c.hidden.x1; ++x) {
 				const uint8_t *p = covered.at(x, y);
 				const bool red = std::abs(p[0] - 140) <= 2 && std::abs(p[1] - 10) <= 2;
 				const bool grey = std::abs(p[0] - 31) <= 2 && std::abs(p[1] - 31) <= 2;
@@ -116,7 +124,7 @@ TEST(FailClosed, AFailedCaptureCoversTheBoardOpaquely)
 		EXPECT_EQ(harness::log_matching(std::string("cannot show its effect (") + c.cause).size(), 1u)
 		    << c.cause;
 		// Working again the next frame.
-		EXPECT_LT(detail_left(harness::settled_frame(3)), 0.3) << c.cause;
+		EXPECT_LT(detail_left(harness::settled_frame(3), c.blurred), 0.3) << c.cause;
 	}
 }
 

@@ -78,6 +78,11 @@ TEST(Hatch, SharedBoardDrawsBandsOfTwentyFourBoardPixels)
 
 	EXPECT_FALSE(s.captured());
 
+	// Inverted, it hides all but its shape: stripes over the whole view.
+	s.stage.update(R"({"invert": true})");
+	expect_hatch(harness::settled_frame(3), 0, 0, 640, 360, "inverted");
+	EXPECT_FALSE(s.captured());
+
 	// The emergency cover needs no item: the whole canvas is a mosaic.
 	s.stage.update(R"({"emergency": true, "emergency_size": 10})");
 	const harness::Image cover = harness::settled_frame(3);

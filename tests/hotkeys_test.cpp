@@ -261,8 +261,8 @@ TEST(Hotkeys, TheTogglePressStoresEnabledFalseAndLeavesEveryOtherSetting)
 		EXPECT_EQ(b->mosaic_size, 31.0f);
 		EXPECT_FLOAT_EQ(b->strength, 0.8f);
 		EXPECT_EQ(b->emergency_size, 9.5f);
-		EXPECT_TRUE(b->is_ellipse);
-		EXPECT_EQ(b->feather, 12.0f);
+		EXPECT_EQ(b->shape.kind, ShapeKind::Ellipse);
+		EXPECT_EQ(b->shape.feather, 12.0f);
 		EXPECT_TRUE(b->force_redraw);
 		EXPECT_FALSE(b->emergency);
 	}

@@ -64,9 +64,11 @@ const std::vector<Expected> kList = {
     {"mosaic_size_note", Kind::Info, "MosaicSize.Desc", 0, 0, 0, "", nullptr},
     {"mosaic_size_warning", Kind::Warning, "MosaicSize.Warning", 0, 0, 0, "", nullptr},
     {"shape", Kind::List, "Shape", 0, 0, 0, "", "Shape.Desc"},
+    {"corner_radius", Kind::Float, "CornerRadius", 0, 500, 1, " px", "CornerRadius.Desc"},
     {"feather", Kind::Float, "Feather", 0, 300, 1, " px", "Feather.Desc"},
     {"feather_note", Kind::Info, "Feather.Desc", 0, 0, 0, "", nullptr},
     {"feather_cover_note", Kind::Info, "Feather.CoverNote", 0, 0, 0, "", nullptr},
+    {"invert", Kind::Bool, "Invert", 0, 0, 0, "", "Invert.Desc"},
     {"strength", Kind::Float, "Strength", 0, 100, 1, " %", "Strength.Desc"},
     {"strength_note", Kind::Info, "Strength.Desc", 0, 0, 0, "", nullptr},
     {"enabled", Kind::Bool, "Enabled", 0, 0, 0, "", "Enabled.Desc"},
@@ -203,7 +205,8 @@ TEST_F(Properties, EveryControlInOrderWithItsRangeSuffixAndTexts)
 		expect_control(obs_properties_get(props, e.key), e);
 	expect_list_entries(obs_properties_get(props, "mode"),
 			    {{"Mode.Blur", "blur"}, {"Mode.Mosaic", "mosaic"}, {"Mode.Cover", "cover"}});
-	expect_list_entries(obs_properties_get(props, "shape"), {{"Shape.Rect", "rect"}, {"Shape.Ellipse", "ellipse"}});
+	expect_list_entries(obs_properties_get(props, "shape"),
+			    {{"Shape.Rect", "rect"}, {"Shape.Ellipse", "ellipse"}, {"Shape.Rounded", "rounded"}});
 	EXPECT_EQ(obs_properties_get(props, "force_redraw"), nullptr) << "the hidden setting has no control";
 	EXPECT_EQ(obs_property_float_suffix(obs_properties_get(props, "fade_seconds")), std::string(" s"));
 	obs_properties_destroy(props);
@@ -357,10 +360,37 @@ TEST_F(Properties, EachModeShowsItsOwnControls)
 	}
 	// Nothing else changes its visibility.
 	std::set<std::string> changing(switched.begin(), switched.end());
-	changing.insert({"blur_radius_warning", "mosaic_size_warning"});
+	changing.insert({"blur_radius_warning", "mosaic_size_warning", "corner_radius"}); // the shape's
 	for (obs_property_t *p = obs_properties_first(props); p; obs_property_next(&p))
 		if (!changing.count(obs_property_name(p)))
 			EXPECT_TRUE(obs_property_visible(p)) << obs_property_name(p);
+	obs_properties_destroy(props);
+}
+
+// The corner radius shows for "rounded" alone, compared exactly as update
+// reads the shape.
+TEST_F(Properties, TheCornerRadiusShowsForARoundedRectangleOnly)
+{
+	Board board(kBoard, R"({"shape": "rounded"})");
+	obs_properties_t *props = obs_source_properties(board.source);
+	EXPECT_TRUE(visible(props, "corner_radius")) << "as built";
+	obs_property_t *shape = obs_properties_get(props, "shape");
+	for (const auto &[word, shown] : {std::pair{"rect", false},
+					  {"rounded", true},
+					  {"ellipse", false},
+					  {"Rounded", false},
+					  {"rounded ", false},
+					  {"", false},
+					  {"rounded", true}}) {
+		obs_data_t *settings = obs_data_create();
+		obs_data_set_string(settings, "shape", word);
+		EXPECT_TRUE(obs_property_modified(shape, settings)) << word;
+		EXPECT_EQ(visible(props, "corner_radius"), shown) << word;
+		obs_data_release(settings);
+	}
+	obs_properties_destroy(props);
+	props = obs_get_source_properties("korvanta_blur_board");
+	EXPECT_FALSE(visible(props, "corner_radius")) << "the default shape is a rectangle";
 	obs_properties_destroy(props);
 }
 

@@ -216,7 +216,7 @@ TEST_F(Threads, UpdatesPropertiesAndPressesWhileFramesTick)
 			EXPECT_TRUE(b->is_mosaic);
 			EXPECT_EQ(b->blur_radius, 70.0f + i);
 			EXPECT_EQ(b->mosaic_size, 20.0f + i);
-			EXPECT_TRUE(b->is_ellipse);
+			EXPECT_EQ(b->shape.kind, ShapeKind::Ellipse);
 			EXPECT_FALSE(b->emergency);
 		}
 		EXPECT_EQ(b->width.load(), 321u + i);

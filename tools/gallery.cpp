@@ -284,6 +284,11 @@ struct Built {
 	std::vector<obs_source_t *> extra_sources; // owned here
 	std::vector<obs_scene_t *> extra_scenes; // owned here
 	bool whole_canvas = false;
+	// A "MistPane: Hide" filter instead of a board, on the source of
+	// filtered_item, and the part it hides in that source's pixels.
+	obs_source_t *filter = nullptr; // owned here
+	obs_sceneitem_t *filtered_item = nullptr;
+	float hidden_x = 0, hidden_y = 0, hidden_w = 0, hidden_h = 0;
 };
 
 struct Context {
@@ -401,6 +406,14 @@ void rotated(Context &, obs_scene_t *scene, Built &built)
 	obs_sceneitem_set_rot(item, 30.0f);
 }
 
+void inverted(Context &, obs_scene_t *scene, Built &built)
+{
+	obs_sceneitem_t *item = add_board(
+	    scene, built, "\"mode\": \"mosaic\", \"shape\": \"rounded\", \"corner_radius\": 60, \"invert\": true");
+	obs_sceneitem_set_rot(item, 10.0f);
+	built.whole_canvas = true;
+}
+
 void scaled(Context &, obs_scene_t *scene, Built &built)
 {
 	obs_sceneitem_t *item = add_board(scene, built, "\"blur_radius\": 20");
@@ -506,6 +519,32 @@ void under_panic(Context &, obs_scene_t *scene, Built &built)
 	built.whole_canvas = true;
 }
 
+// A window-like picture of its own with the filter on it, moved, scaled
+// and turned in the scene: the filter hides the same part of it.
+auto filtered(const char *settings, float x, float y, float w, float h)
+{
+	return [=](Context &, obs_scene_t *scene, Built &built) {
+		obs_source_t *window =
+		    harness::make_pattern(("gallery window " + built.name).c_str(), kWidth, kHeight, "detail");
+		built.extra_sources.push_back(window);
+		const std::string json = std::string("{\"fade_seconds\": 0, ") + settings + "}";
+		obs_data_t *data = harness::json(json.c_str());
+		built.filter =
+		    obs_source_create("mistpane_hide_filter", ("gallery hide " + built.name).c_str(), data, nullptr);
+		obs_data_release(data);
+		obs_source_filter_add(window, built.filter);
+		built.filtered_item = add_at(scene, window, 200.0f, 90.0f);
+		vec2 scale;
+		vec2_set(&scale, 0.75f, 0.75f);
+		obs_sceneitem_set_scale(built.filtered_item, &scale);
+		obs_sceneitem_set_rot(built.filtered_item, 4.0f);
+		built.hidden_x = x;
+		built.hidden_y = y;
+		built.hidden_w = w;
+		built.hidden_h = h;
+	};
+}
+
 // The gallery, in order: file, caption, what the scene holds, whether the
 // detail picture lies beneath, how the picture with the boards is taken.
 std::vector<Case> cases()
@@ -527,6 +566,10 @@ std::vector<Case> cases()
 	    {"mosaic-text-24", "Mosaic, cells of 24, over small text", over_text("\"mode\": \"mosaic\""), false},
 	    {"ellipse-feather", "Ellipse, feather 60, blur radius 30",
 	     simple("\"shape\": \"ellipse\", \"feather\": 60, \"blur_radius\": 30")},
+	    {"rounded", "Rounded rectangle, corner radius 80, blur radius 30",
+	     simple("\"shape\": \"rounded\", \"corner_radius\": 80, \"blur_radius\": 30")},
+	    {"inverted", "Inverted: everything but a rounded rectangle hidden, mosaic 24, rotated by 10 degrees",
+	     inverted},
 	    {"rotated", "Rotated by 30 degrees, mosaic 24", rotated},
 	    {"scaled", "Scaled by 1.4 x 0.6, blur radius 20", scaled},
 	    {"cropped", "Cropped left 120, top 60, right 200, bottom 100, blur radius 20", cropped},
@@ -546,6 +589,26 @@ std::vector<Case> cases()
 	    {"cover-image",
 	     "Cover mode with an image, stretched over an ellipse with a soft edge of 30, rotated by 15 degrees",
 	     cover_with_image},
+	    {"filter-region",
+	     "Filter \"MistPane: Hide\" on a source: a region of it blurred (radius 20), the source moved, scaled "
+	     "and turned",
+	     filtered("\"blur_radius\": 20, \"region_x\": 360, \"region_y\": 220, \"region_width\": 720, "
+		      "\"region_height\": 400",
+		      360, 220, 720, 400),
+	     false},
+	    {"filter-rounded",
+	     "Filter on a source: a region with rounded corners (radius 60) under a mosaic of 24, moved with the "
+	     "source",
+	     filtered("\"mode\": \"mosaic\", \"shape\": \"rounded\", \"corner_radius\": 60, \"region_x\": 560, "
+		      "\"region_y\": 240, \"region_width\": 600, \"region_height\": 500",
+		      560, 240, 600, 500),
+	     false},
+	    {"filter-invert",
+	     "Filter on a source, inverted: all of it blurred (radius 30) but a rounded region, the face",
+	     filtered("\"blur_radius\": 30, \"invert\": true, \"shape\": \"rounded\", \"corner_radius\": 40, "
+		      "\"region_x\": 800, \"region_y\": 360, \"region_width\": 300, \"region_height\": 310",
+		      0, 0, 1280, 720),
+	     false},
 	    {"panic-cover",
 	     "Panic key on, in its default style: the whole program under the plain dark grey cover, whatever the "
 	     "scene holds (a blur board here)",
@@ -667,11 +730,30 @@ Picture without_boards(obs_scene_t *scene, const Built &built)
 {
 	for (obs_sceneitem_t *item : built.board_items)
 		obs_sceneitem_set_visible(item, false);
+	if (built.filter)
+		obs_source_set_enabled(built.filter, false);
 	obs_set_output_source(0, obs_scene_get_source(scene));
 	const Picture before = from_frame(settled_frame());
 	for (obs_sceneitem_t *item : built.board_items)
 		obs_sceneitem_set_visible(item, true);
+	if (built.filter)
+		obs_source_set_enabled(built.filter, true);
 	return before;
+}
+
+// The filtered part's unit square on the canvas: its place in the source,
+// then the source's item's.
+matrix4 filtered_box(const Built &built)
+{
+	matrix4 item, part;
+	obs_sceneitem_get_draw_transform(built.filtered_item, &item);
+	matrix4_identity(&part);
+	part.x.x = built.hidden_w;
+	part.y.y = built.hidden_h;
+	vec4_set(&part.t, built.hidden_x, built.hidden_y, 0.0f, 1.0f);
+	matrix4 box;
+	matrix4_mul(&box, &part, &item);
+	return box;
 }
 
 Mask board_mask(const Built &built)
@@ -679,6 +761,8 @@ Mask board_mask(const Built &built)
 	Mask mask;
 	if (built.whole_canvas)
 		mask.add_all();
+	else if (built.filter)
+		mask.add_box(filtered_box(built));
 	else
 		for (obs_sceneitem_t *item : built.board_items)
 			mask.add_box(canvas_box(item, built.group_item));
@@ -694,9 +778,9 @@ Result take_pictures(const Case &c, obs_scene_t *scene, Built &built)
 	return {&c,
 		std::string(c.file) + ".png",
 		framed ? measure(before, after, mask) : Change{},
-		capture_method_name(harness::board_of(built.board)->capture_method.load()),
-		settings_json(built.board),
-		property_warnings(built.board),
+		built.board ? capture_method_name(harness::board_of(built.board)->capture_method.load()) : "-",
+		settings_json(built.board ? built.board : built.filter),
+		property_warnings(built.board ? built.board : built.filter),
 		before,
 		after};
 }
@@ -726,6 +810,9 @@ void release_case(obs_scene_t *scene, Built &built)
 	harness::release_scene(scene);
 	for (obs_scene_t *extra : built.extra_scenes)
 		harness::release_scene(extra);
+	if (built.filter)
+		obs_source_filter_remove(obs_sceneitem_get_source(built.filtered_item), built.filter);
+	obs_source_release(built.filter);
 	for (obs_source_t *source : built.extra_sources)
 		obs_source_release(source);
 	obs_source_release(built.board);

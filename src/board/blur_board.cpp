@@ -78,9 +78,7 @@ void board_update(void *data, obs_data_t *settings)
 	    clamp_float((float)read_number(settings, k::kEmergencySize, d::emergency_size), 0.5f, 50.0f);
 	board->emergency = read_bool(settings, k::kEmergency, d::emergency);
 	board->force_redraw = read_bool(settings, k::kForceRedraw, false);
-	const char *shape = read_string(settings, k::kShape, d::shape);
-	board->is_ellipse = std::strcmp(shape, setting_values::kShapeEllipse) == 0;
-	board->feather = clamp_float((float)read_number(settings, k::kFeather, d::feather), 0.0f, 1000.0f);
+	board->shape = read_shape(settings);
 	// The low 32 bits: some programs store the colour as a signed number.
 	board->cover_color = (uint32_t)((uint64_t)read_integer(settings, k::kCoverColor, d::cover_color) & 0xFFFFFFFFu);
 	if (new_image) {
@@ -117,8 +115,7 @@ void board_get_defaults(obs_data_t *settings)
 	set_typed_default(settings, k::kHeight, d::height);
 	set_typed_default(settings, k::kEmergency, d::emergency);
 	set_typed_default(settings, k::kEmergencySize, d::emergency_size);
-	set_typed_default(settings, k::kShape, d::shape);
-	set_typed_default(settings, k::kFeather, d::feather);
+	set_shape_defaults(settings);
 	set_typed_default(settings, k::kCoverColor, d::cover_color);
 	set_typed_default(settings, k::kCoverImage, d::cover_image);
 	// Hidden and without a default, but read as a boolean all the same.

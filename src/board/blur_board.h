@@ -12,6 +12,7 @@
 #include "board/capture_method.h"
 #include "board/cover_image.h"
 #include "board/placement.h"
+#include "board/settings.h"
 
 inline constexpr const char *kBoardTypeId = "korvanta_blur_board";
 
@@ -37,8 +38,7 @@ struct BlurBoard {
 	float emergency_size = 6.0f;
 	bool emergency = false;
 	bool force_redraw = false;
-	bool is_ellipse = false;
-	float feather = 0.0f;
+	BoardShape shape;
 	float fade_level = 0.0f;
 	bool first_update = true;
 	Placement placement;

@@ -108,6 +108,13 @@ bool mode_modified(obs_properties_t *props, obs_property_t *, obs_data_t *settin
 	return true;
 }
 
+// The corner radius only means something for a rounded rectangle.
+bool shape_modified(obs_properties_t *props, obs_property_t *, obs_data_t *settings)
+{
+	show(props, k::kCornerRadius, shape_kind_of(obs_data_get_string(settings, k::kShape)) == ShapeKind::Rounded);
+	return true;
+}
+
 bool hiding_modified(obs_properties_t *props, obs_property_t *, obs_data_t *settings)
 {
 	update_warnings(props, settings);
@@ -163,14 +170,8 @@ void add_mode_controls(obs_properties_t *props)
 
 } // namespace
 
-obs_properties_t *board_get_properties(void *data)
+void add_hiding_properties(obs_properties_t *props)
 {
-	obs_properties_t *props = obs_properties_create();
-	if (data)
-		add_status(props, static_cast<const BlurBoard *>(data));
-
-	add_info(props, "help", "BlurBoard.Help");
-
 	add_mode_controls(props);
 
 	obs_property_t *prop = add_float(props, k::kBlurRadius, "BlurRadius", 0.0, 200.0, 0.5, " px");
@@ -187,11 +188,19 @@ obs_properties_t *board_get_properties(void *data)
 				       OBS_COMBO_FORMAT_STRING);
 	obs_property_list_add_string(prop, module_text("Shape.Rect"), v::kShapeRect);
 	obs_property_list_add_string(prop, module_text("Shape.Ellipse"), v::kShapeEllipse);
+	obs_property_list_add_string(prop, module_text("Shape.Rounded"), v::kShapeRounded);
+	obs_property_set_modified_callback(prop, shape_modified);
 	describe(prop, props, "Shape.Desc", nullptr);
+
+	prop = add_float(props, k::kCornerRadius, "CornerRadius", 0.0, 500.0, 1.0, " px");
+	describe(prop, props, "CornerRadius.Desc", nullptr);
 
 	prop = add_float(props, k::kFeather, "Feather", 0.0, 300.0, 1.0, " px");
 	describe(prop, props, "Feather.Desc", "feather_note");
 	add_info(props, "feather_cover_note", "Feather.CoverNote");
+
+	prop = obs_properties_add_bool(props, k::kInvert, module_text("Invert"));
+	describe(prop, props, "Invert.Desc", nullptr);
 
 	prop = add_float(props, k::kStrength, "Strength", 0.0, 100.0, 1.0, " %");
 	describe(prop, props, "Strength.Desc", "strength_note");
@@ -202,8 +211,18 @@ obs_properties_t *board_get_properties(void *data)
 
 	prop = add_float(props, k::kFadeSeconds, "Fade", 0.0, 10.0, 0.05, module_text("Unit.Seconds"));
 	describe(prop, props, "Fade.Desc", "fade_note");
+}
 
-	prop = add_size(props, k::kWidth, "Width");
+obs_properties_t *board_get_properties(void *data)
+{
+	obs_properties_t *props = obs_properties_create();
+	if (data)
+		add_status(props, static_cast<const BlurBoard *>(data));
+
+	add_info(props, "help", "BlurBoard.Help");
+	add_hiding_properties(props);
+
+	obs_property_t *prop = add_size(props, k::kWidth, "Width");
 	describe(prop, props, "Size.Desc", nullptr);
 	prop = add_size(props, k::kHeight, "Height");
 	describe(prop, props, "Size.Desc", "size_note");

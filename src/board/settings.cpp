@@ -2,6 +2,7 @@
 #include "board/settings.h"
 
 #include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -107,4 +108,36 @@ const char *read_string(obs_data_t *settings, const char *key, const char *fallb
 	const char *value = obs_data_item_get_string(item);
 	obs_data_item_release(&item);
 	return value ? value : fallback;
+}
+
+ShapeKind shape_kind_of(const char *word)
+{
+	if (word && std::strcmp(word, setting_values::kShapeEllipse) == 0)
+		return ShapeKind::Ellipse;
+	if (word && std::strcmp(word, setting_values::kShapeRounded) == 0)
+		return ShapeKind::Rounded;
+	return ShapeKind::Rect;
+}
+
+BoardShape read_shape(obs_data_t *settings)
+{
+	namespace d = setting_defaults;
+	namespace k = setting_keys;
+	BoardShape shape;
+	shape.kind = shape_kind_of(read_string(settings, k::kShape, d::shape));
+	shape.feather = clamp_float((float)read_number(settings, k::kFeather, d::feather), 0.0f, 1000.0f);
+	shape.corner_radius =
+	    clamp_float((float)read_number(settings, k::kCornerRadius, d::corner_radius), 0.0f, 1000.0f);
+	shape.invert = read_bool(settings, k::kInvert, d::invert);
+	return shape;
+}
+
+void set_shape_defaults(obs_data_t *settings)
+{
+	namespace d = setting_defaults;
+	namespace k = setting_keys;
+	set_typed_default(settings, k::kShape, d::shape);
+	set_typed_default(settings, k::kFeather, d::feather);
+	set_typed_default(settings, k::kCornerRadius, d::corner_radius);
+	set_typed_default(settings, k::kInvert, d::invert);
 }

@@ -20,6 +20,9 @@ inline constexpr const char *kEmergency = "emergency";
 inline constexpr const char *kEmergencySize = "emergency_size";
 inline constexpr const char *kShape = "shape";
 inline constexpr const char *kFeather = "feather";
+inline constexpr const char *kCornerRadius = "corner_radius";
+// Hides everything the board's canvas shows except the shape.
+inline constexpr const char *kInvert = "invert";
 // Cover mode: a colour (0xAABBGGRR, drawn opaque) and an optional image.
 inline constexpr const char *kCoverColor = "cover_color";
 inline constexpr const char *kCoverImage = "cover_image";
@@ -35,6 +38,7 @@ inline constexpr const char *kModeMosaic = "mosaic";
 inline constexpr const char *kModeCover = "cover";
 inline constexpr const char *kShapeRect = "rect";
 inline constexpr const char *kShapeEllipse = "ellipse";
+inline constexpr const char *kShapeRounded = "rounded";
 } // namespace setting_values
 
 // Defaults of a board's settings, shared by get_defaults and by the
@@ -52,6 +56,8 @@ constexpr bool emergency = false;
 constexpr double emergency_size = 6.0;
 constexpr const char *shape = setting_values::kShapeRect;
 constexpr double feather = 0.0;
+constexpr double corner_radius = 24.0;
+constexpr bool invert = false;
 constexpr int64_t cover_color = 0xFF303030; // dark grey, the host's 0xAABBGGRR
 constexpr const char *cover_image = "";
 } // namespace setting_defaults
@@ -102,3 +108,30 @@ int64_t read_integer(obs_data_t *settings, const char *key, int64_t fallback);
 bool read_bool(obs_data_t *settings, const char *key, bool fallback);
 // Valid until the settings change.
 const char *read_string(obs_data_t *settings, const char *key, const char *fallback);
+
+// The shape of a board's mask, as its settings give it.
+enum class ShapeKind { Rect, Rounded, Ellipse };
+
+struct BoardShape {
+	ShapeKind kind = ShapeKind::Rect;
+	float feather = 0.0f; // canvas pixels
+	float corner_radius = (float)setting_defaults::corner_radius; // canvas pixels
+	bool invert = false;
+};
+
+// "ellipse" and "rounded" exactly; any other word (or none) is a rectangle.
+ShapeKind shape_kind_of(const char *word);
+
+// The shape settings (shape, feather, corner_radius, invert), clamped as
+// update reads them; a source of any type may read its own settings so.
+BoardShape read_shape(obs_data_t *settings);
+
+// Their defaults, for a get_defaults.
+void set_shape_defaults(obs_data_t *settings);
+
+// Anything but a plain rectangle needs the mask, and the untouched picture
+// mixed back in.
+inline bool needs_mask(const BoardShape &shape)
+{
+	return shape.kind != ShapeKind::Rect || shape.feather > 0.0f || shape.invert;
+}

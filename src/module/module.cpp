@@ -13,6 +13,7 @@
 #include "panic/state.h"
 #include "panic/frontend.h"
 #include "panic/remote.h"
+#include "module/filter_type.h"
 #include "module/source_type.h"
 #include "placement/registry.h"
 #include "render/board_effect.h"
@@ -66,6 +67,7 @@ MODULE_EXPORT bool obs_module_load(void)
 		log_message(LOG_WARNING, "the board will draw nothing because its shader is missing");
 
 	register_board_source();
+	register_hide_filter();
 
 	// Only the first character counts: 1, 10 and 1abc all switch it on.
 	const char *profile = std::getenv("MISTPANE_PROFILE");

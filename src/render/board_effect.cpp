@@ -32,10 +32,14 @@ void find_params(BoardEffect &fx)
 	fx.orig = gs_effect_get_param_by_name(e, "orig");
 	fx.orig_uv_min = gs_effect_get_param_by_name(e, "orig_uv_min");
 	fx.orig_uv_max = gs_effect_get_param_by_name(e, "orig_uv_max");
-	fx.board_size = gs_effect_get_param_by_name(e, "board_size");
+	fx.local_origin = gs_effect_get_param_by_name(e, "local_origin");
+	fx.local_du = gs_effect_get_param_by_name(e, "local_du");
+	fx.local_dv = gs_effect_get_param_by_name(e, "local_dv");
 	fx.shape_rect = gs_effect_get_param_by_name(e, "shape_rect");
 	fx.shape_kind = gs_effect_get_param_by_name(e, "shape_kind");
 	fx.feather = gs_effect_get_param_by_name(e, "feather");
+	fx.corner_radius = gs_effect_get_param_by_name(e, "corner_radius");
+	fx.invert = gs_effect_get_param_by_name(e, "invert");
 	fx.cover_color = gs_effect_get_param_by_name(e, "cover_color");
 	fx.cover_alpha = gs_effect_get_param_by_name(e, "cover_alpha");
 	fx.cover_scale = gs_effect_get_param_by_name(e, "cover_scale");

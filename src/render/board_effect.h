@@ -37,10 +37,14 @@ struct BoardEffect {
 	gs_eparam_t *orig = nullptr;
 	gs_eparam_t *orig_uv_min = nullptr;
 	gs_eparam_t *orig_uv_max = nullptr;
-	gs_eparam_t *board_size = nullptr;
+	gs_eparam_t *local_origin = nullptr;
+	gs_eparam_t *local_du = nullptr;
+	gs_eparam_t *local_dv = nullptr;
 	gs_eparam_t *shape_rect = nullptr;
 	gs_eparam_t *shape_kind = nullptr;
 	gs_eparam_t *feather = nullptr;
+	gs_eparam_t *corner_radius = nullptr;
+	gs_eparam_t *invert = nullptr;
 	gs_eparam_t *cover_color = nullptr;
 	gs_eparam_t *cover_alpha = nullptr;
 	gs_eparam_t *cover_scale = nullptr;

@@ -24,10 +24,14 @@ uniform float4 hatch_color;
 uniform texture2d orig;
 uniform float2 orig_uv_min;
 uniform float2 orig_uv_max;
-uniform float2 board_size;
+uniform float2 local_origin;
+uniform float2 local_du;
+uniform float2 local_dv;
 uniform float4 shape_rect;
 uniform float shape_kind;
 uniform float feather;
+uniform float corner_radius;
+uniform float invert;
 uniform float4 cover_color;
 uniform float cover_alpha;
 uniform float cover_scale;
@@ -70,7 +74,8 @@ VertBoard VSBoard(VertData v_in)
 	VertBoard v_out;
 	v_out.pos = mul(float4(v_in.pos.xyz, 1.0), ViewProj);
 	v_out.uv = pos_origin + pos_du * v_in.uv.x + pos_dv * v_in.uv.y;
-	v_out.local = v_in.uv * board_size;
+	// The board's frame, on its own quad or the canvas's (invert).
+	v_out.local = local_origin + local_du * v_in.uv.x + local_dv * v_in.uv.y;
 	return v_out;
 }
 
@@ -216,13 +221,17 @@ float4 mosaic_at(float2 canvas_pos)
 	return image.Sample(point_clamp, clamp((cell + 0.5) / grid_dim, uv_min, uv_max));
 }
 
-// Signed inside distance in pixels turned into coverage.
-float shape_mask(float2 p)
+// Signed inside distance in pixels: rectangle, ellipse (estimate) or
+// rounded rectangle (exact).
+float inside_distance(float2 p)
 {
 	float2 c = (shape_rect.xy + shape_rect.zw) * 0.5;
 	float2 r = max((shape_rect.zw - shape_rect.xy) * 0.5, float2(0.5, 0.5));
 	float d;
-	if (shape_kind > 0.5) {
+	if (shape_kind > 1.5) {
+		float2 q = abs(p - c) - (r - corner_radius);
+		d = corner_radius - length(max(q, float2(0.0, 0.0))) - min(max(q.x, q.y), 0.0);
+	} else if (shape_kind > 0.5) {
 		float2 q = (p - c) / r;
 		float k0 = length(q);
 		float k1 = length(q / r);
@@ -234,9 +243,15 @@ float shape_mask(float2 p)
 		float2 e = r - abs(p - c);
 		d = min(e.x, e.y);
 	}
-	if (feather > 0.0)
-		return saturate(d / feather);
-	return saturate(d + 0.5);
+	return d;
+}
+
+// Coverage; inverted, all but the shape.
+float shape_mask(float2 p)
+{
+	float d = inside_distance(p);
+	float m = feather > 0.0 ? saturate(d / feather) : saturate(d + 0.5);
+	return invert > 0.5 ? 1.0 - m : m;
 }
 
 float4 shaped(float2 canvas_pos, float2 local, float4 processed)
@@ -288,6 +303,13 @@ float4 PSFinalCoverImage(VertBoard v_in) : TARGET
 	return covered(t.rgb + cover_color.rgb * (1.0 - t.a), v_in.local);
 }
 
+// Inverted: the image over the canvas.
+float4 PSFinalCoverImageCanvas(VertBoard v_in) : TARGET
+{
+	float4 t = read_image(v_in.uv * cap_inv_size);
+	return covered(t.rgb + cover_color.rgb * (1.0 - t.a), v_in.local);
+}
+
 float4 PSHatch(VertData v_in) : TARGET
 {
 	// A tenth of a pixel off the bands' edges: pixel centres of an item at
@@ -324,5 +346,6 @@ technique FinalBlurShaped { pass { vertex_shader = VSBoard(v_in); pixel_shader =
 technique FinalMosaicShaped { pass { vertex_shader = VSBoard(v_in); pixel_shader = PSFinalMosaicShaped(v_in); } }
 technique FinalCover { pass { vertex_shader = VSBoard(v_in); pixel_shader = PSFinalCover(v_in); } }
 technique FinalCoverImage { pass { vertex_shader = VSBoard(v_in); pixel_shader = PSFinalCoverImage(v_in); } }
+technique FinalCoverImageCanvas { pass { vertex_shader = VSBoard(v_in); pixel_shader = PSFinalCoverImageCanvas(v_in); } }
 technique Hatch { pass { vertex_shader = VSCanvas(v_in); pixel_shader = PSHatch(v_in); } }
 )EFFECT";

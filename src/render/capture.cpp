@@ -98,11 +98,12 @@ void log_redraw_once(BlurBoard *board, const TargetView &view, uint32_t W, uint3
 		    board_transform.x.x, board_transform.x.y);
 }
 
-// Once per board and time the emergency cover is switched on over such an
-// item: the streamer believes the whole canvas is hidden, and it is not.
-void warn_clipped_emergency(BlurBoard *board, bool emergency, bool clipped)
+// Once per board and time the emergency cover (or invert) is switched on
+// over such an item: the streamer believes the whole canvas is hidden, and
+// it is not.
+void warn_clipped_emergency(BlurBoard *board, const DrawSnapshot &snap, bool clipped)
 {
-	if (!emergency) {
+	if (!snap.emergency && !snap.shape.invert) {
 		board->render->emergency_clip_warned = false;
 		return;
 	}
@@ -110,11 +111,13 @@ void warn_clipped_emergency(BlurBoard *board, bool emergency, bool clipped)
 		return;
 	board->render->emergency_clip_warned = true;
 	const char *name = obs_source_get_name(board->source);
+	const char *what = snap.emergency ? "the emergency cover only covers"
+					  : "the inverted board only hides around its shape inside";
 	log_message(LOG_WARNING,
-		    "board '%s': the emergency cover only covers the board's own area because its scene item is "
+		    "board '%s': %s the board's own area because its scene item is "
 		    "cropped or has a scale filter or blending mode set. Remove those from the board's item to "
 		    "cover the whole canvas.",
-		    name ? name : "");
+		    name ? name : "", what);
 }
 
 CaptureResult failed(FailureCause cause)
@@ -289,11 +292,12 @@ CaptureResult capture_and_chain(BlurBoard *board, const DrawSnapshot &snap, cons
 	bool copy = true;
 	if (const std::optional<CaptureResult> early = locate_board(call, scan, where, copy))
 		return *early;
-	warn_clipped_emergency(board, snap.emergency, scan.board_clipped);
+	warn_clipped_emergency(board, snap, scan.board_clipped);
+	const bool whole_canvas = snap.emergency || snap.shape.invert;
 
 	const CapturePlan plan = plan_capture(snap, where, call.board_width, call.board_height);
 	// Known before any pass, so that a failure covers the canvas too.
-	if (snap.emergency)
+	if (whole_canvas)
 		place_emergency_cover(where.canvas_width, where.canvas_height, plan.board_to_canvas, !placed, params);
 	if (plan.status == CapturePlanStatus::Nothing)
 		return kNothing;

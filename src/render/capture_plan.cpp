@@ -37,7 +37,8 @@ CapturePlan plan_capture(const DrawSnapshot &snap, const BoardOnCanvas &where, u
 	const bool emergency = snap.emergency;
 	plan.mosaic = snap.is_mosaic || emergency;
 	CanvasBox &box = plan.box;
-	if (emergency)
+	// Inverted, the board hides the canvas around its shape.
+	if (emergency || snap.shape.invert)
 		box = {0.0f, 0.0f, (float)W, (float)H};
 	else if (!visible_bounding_box(plan.board_to_canvas, where.crop, board_width, board_height, box))
 		return plan;

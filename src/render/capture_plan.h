@@ -45,7 +45,8 @@ struct CapturePlan {
 	CaptureRegion region;
 };
 
-// The emergency cover spans the whole canvas whatever the board's crop;
+// The emergency cover and an inverted board span the whole canvas whatever
+// the board's crop;
 // otherwise the board's visible box, which must lie on the canvas.
 CapturePlan plan_capture(const DrawSnapshot &snapshot, const BoardOnCanvas &where, uint32_t board_width,
 			 uint32_t board_height);

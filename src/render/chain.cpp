@@ -11,6 +11,7 @@
 #include "render/draw.h"
 #include "render/final_pass.h"
 #include "render/item_geometry.h"
+#include "render/shape_frame.h"
 #include "render/texture_pool.h"
 
 void mosaic_texture_size(gs_texture_t *texture, uint32_t nx, uint32_t ny, uint32_t &width, uint32_t &height)
@@ -27,6 +28,21 @@ void mosaic_texture_size(gs_texture_t *texture, uint32_t nx, uint32_t ny, uint32
 	height = size(ny);
 }
 
+namespace {
+
+// A place that is not a number inverts to one: the canvas is then taken to
+// be where the world matrix is the identity.
+bool finite_matrix(const matrix4 &m)
+{
+	for (const vec4 *row : {&m.x, &m.y, &m.z, &m.t})
+		for (int i = 0; i < 4; ++i)
+			if (!std::isfinite(row->ptr[i]))
+				return false;
+	return true;
+}
+
+} // namespace
+
 void place_emergency_cover(uint32_t canvas_width, uint32_t canvas_height, const matrix4 &board_to_canvas,
 			   bool replaces_world, FinalPassParams &params)
 {
@@ -39,7 +55,8 @@ void place_emergency_cover(uint32_t canvas_width, uint32_t canvas_height, const 
 	// canvases: undoing one item's matrix would misplace the cover under the
 	// others.
 	params.use_transform = true;
-	params.reset_transform = replaces_world || !matrix4_inv(&params.transform, &board_to_canvas);
+	params.reset_transform =
+	    replaces_world || !matrix4_inv(&params.transform, &board_to_canvas) || !finite_matrix(params.transform);
 	if (params.reset_transform)
 		matrix4_identity(&params.transform);
 	params.quad_width = W;
@@ -63,22 +80,57 @@ void place_board_quad(const matrix4 &board_to_canvas, uint32_t board_width, uint
 	vec2_set(&params.pos_dv, c2.x - c0.x, c2.y - c0.y);
 }
 
-void place_shape(const obs_sceneitem_crop &crop, uint32_t board_width, uint32_t board_height, bool ellipse,
-		 float feather, FinalPassParams &params)
+void place_shape(const obs_sceneitem_crop &crop, uint32_t board_width, uint32_t board_height, const BoardShape &shape,
+		 FinalPassParams &params)
 {
 	// The shape lives in the board's frame measured in canvas pixels, so
 	// a scaled board keeps its feather in canvas pixels.
 	const float bw = (float)board_width, bh = (float)board_height;
 	const float sx = sqrtf(params.pos_du.x * params.pos_du.x + params.pos_du.y * params.pos_du.y) / bw;
 	const float sy = sqrtf(params.pos_dv.x * params.pos_dv.x + params.pos_dv.y * params.pos_dv.y) / bh;
-	vec2_set(&params.board_size, sx * bw, sy * bh);
+	vec2_zero(&params.local_origin);
+	vec2_set(&params.local_du, sx * bw, 0.0f);
+	vec2_set(&params.local_dv, 0.0f, sy * bh);
 	vec4_set(&params.shape_rect, (float)crop.left * sx, (float)crop.top * sy, (bw - (float)crop.right) * sx,
 		 (bh - (float)crop.bottom) * sy);
-	params.shape_kind = ellipse ? 1.0f : 0.0f;
+	params.shape_kind = shape.kind == ShapeKind::Ellipse ? 1.0f : shape.kind == ShapeKind::Rounded ? 2.0f : 0.0f;
 	const float smaller =
 	    std::min(params.shape_rect.z - params.shape_rect.x, params.shape_rect.w - params.shape_rect.y);
-	params.feather = std::min(feather, smaller * 0.5f);
+	params.feather = std::min(shape.feather, smaller * 0.5f);
+	params.corner_radius =
+	    shape.kind == ShapeKind::Rounded ? std::max(0.0f, std::min(shape.corner_radius, smaller * 0.5f)) : 0.0f;
+	params.invert = shape.invert;
 	params.shaped = true;
+}
+
+void place_inverted(const matrix4 &board_to_canvas, uint32_t canvas_width, uint32_t canvas_height, bool replaces_world,
+		    const obs_sceneitem_crop &crop, uint32_t board_width, uint32_t board_height,
+		    const BoardShape &shape, FinalPassParams &params)
+{
+	place_board_quad(board_to_canvas, board_width, board_height, params);
+	place_shape(crop, board_width, board_height, shape, params);
+	const UvMap board_pos{params.pos_origin, params.pos_du, params.pos_dv};
+	const UvMap board_local{params.local_origin, params.local_du, params.local_dv};
+	place_emergency_cover(canvas_width, canvas_height, board_to_canvas, replaces_world, params);
+	params.invert = true;
+	UvMap local;
+	const vec4 &r = params.shape_rect;
+	const bool finite_rect = std::isfinite(r.x) && std::isfinite(r.y) && std::isfinite(r.z) && std::isfinite(r.w);
+	if (finite_rect &&
+	    local_map_on_canvas(board_pos, board_local, (float)canvas_width, (float)canvas_height, local)) {
+		params.local_origin = local.origin;
+		params.local_du = local.du;
+		params.local_dv = local.dv;
+		return;
+	}
+	// Every pixel far outside a small plain rectangle: hidden.
+	vec2_set(&params.local_origin, -1.0e6f, -1.0e6f);
+	vec2_zero(&params.local_du);
+	vec2_zero(&params.local_dv);
+	vec4_set(&params.shape_rect, 0.0f, 0.0f, 1.0f, 1.0f);
+	params.shape_kind = 0.0f;
+	params.feather = 0.0f;
+	params.corner_radius = 0.0f;
 }
 
 bool place_composite(const ChainInput &input, FinalPassParams &params)
@@ -88,10 +140,16 @@ bool place_composite(const ChainInput &input, FinalPassParams &params)
 				      input.emergency_replaces_world, params);
 		return true;
 	}
+	const BoardShape &shape = input.snapshot->shape;
+	if (shape.invert) {
+		place_inverted(input.board_to_canvas, input.canvas_width, input.canvas_height,
+			       input.emergency_replaces_world, input.crop, input.board_width, input.board_height, shape,
+			       params);
+		return true;
+	}
 	place_board_quad(input.board_to_canvas, input.board_width, input.board_height, params);
-	const DrawSnapshot &snap = *input.snapshot;
-	if (snap.is_ellipse || snap.feather > 0.0f)
-		place_shape(input.crop, input.board_width, input.board_height, snap.is_ellipse, snap.feather, params);
+	if (needs_mask(shape))
+		place_shape(input.crop, input.board_width, input.board_height, shape, params);
 	return true;
 }
 
@@ -313,7 +371,7 @@ PlanInput plan_input(const ChainInput &in)
 {
 	PlanInput p = in;
 	p.copy = in.target != nullptr;
-	p.shaped = !in.emergency && (in.snapshot->is_ellipse || in.snapshot->feather > 0.0f);
+	p.shaped = !in.emergency && needs_mask(in.snapshot->shape);
 	return p;
 }
 

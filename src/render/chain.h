@@ -8,6 +8,7 @@
 
 #include <cstdint>
 
+#include "board/settings.h"
 #include "render/capture_region.h"
 #include "render/chain_plan.h"
 
@@ -50,9 +51,9 @@ bool run_chain(const ChainInput &input, FinalPassParams &params, bool *first_tex
 // fading or moving board does not resize it every frame.
 void mosaic_texture_size(gs_texture_t *texture, uint32_t nx, uint32_t ny, uint32_t &width, uint32_t &height);
 
-// The emergency cover's quad over the whole canvas, drawn under the inverse
-// of the board's matrix, or in place of the world matrix when the board has
-// none or replaces_world is set.
+// The emergency cover's quad over the whole canvas (an inverted board's
+// too), drawn under the inverse of the board's matrix, or in place of the
+// world matrix when the board has none or replaces_world is set.
 void place_emergency_cover(uint32_t canvas_width, uint32_t canvas_height, const matrix4 &board_to_canvas,
 			   bool replaces_world, FinalPassParams &params);
 
@@ -62,11 +63,19 @@ void place_board_quad(const matrix4 &board_to_canvas, uint32_t board_width, uint
 		      FinalPassParams &params);
 
 // The shape's mask inputs for that quad: the part the crop leaves, as a
-// rectangle or the ellipse inside it, with the feather in canvas pixels.
-void place_shape(const obs_sceneitem_crop &crop, uint32_t board_width, uint32_t board_height, bool ellipse,
-		 float feather, FinalPassParams &params);
+// rectangle, a rounded one or the ellipse inside it, with the feather and
+// the corner radius in canvas pixels, and whether it is inverted.
+void place_shape(const obs_sceneitem_crop &crop, uint32_t board_width, uint32_t board_height, const BoardShape &shape,
+		 FinalPassParams &params);
 
-// Places the result on the board's quad (or, for the emergency cover, on
-// the whole canvas) and fills the shape inputs; image and orig are left to
-// the caller.
+// An inverted board: the quad over the whole canvas (as the emergency
+// cover's), the shape still in the board's frame. A board with no area
+// has no shape: all of the canvas is hidden.
+void place_inverted(const matrix4 &board_to_canvas, uint32_t canvas_width, uint32_t canvas_height, bool replaces_world,
+		    const obs_sceneitem_crop &crop, uint32_t board_width, uint32_t board_height,
+		    const BoardShape &shape, FinalPassParams &params);
+
+// Places the result on the board's quad (or, for the emergency cover and
+// an inverted board, on the whole canvas) and fills the shape inputs;
+// image and orig are left to the caller.
 bool place_composite(const ChainInput &input, FinalPassParams &params);

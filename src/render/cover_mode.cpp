@@ -5,6 +5,7 @@
 #include <graphics/vec4.h>
 #include <obs.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "board/blur_board.h"
@@ -17,19 +18,30 @@
 
 namespace {
 
+// Where the item sits: its draw transform and crop, and the canvas it is
+// drawn on (which an inverted cover spans).
+struct CoverPlace {
+	matrix4 transform{};
+	obs_sceneitem_crop crop{};
+	uint32_t canvas_width = 0, canvas_height = 0;
+	bool replaces_world = false; // no known item: the canvas is the identity
+};
+
 // The item's place on its canvas, as the capture finds it: the world
 // matrix where the view is the canvas itself, else the scan of its scene.
 // The panic cover, in no scene, is drawn as it is on its canvas.
 CaptureResult locate(BlurBoard *board, const DrawSnapshot &snap, const TargetView &view, bool placed, bool on_canvas,
-		     matrix4 &transform, obs_sceneitem_crop &crop)
+		     CoverPlace &where)
 {
-	crop = {};
+	where.canvas_width = view.width;
+	where.canvas_height = view.height;
+	where.replaces_world = !placed;
 	if (on_canvas) {
-		transform = view.world;
+		where.transform = view.world;
 		return {CaptureOutcome::Drawn, FailureCause::Passes};
 	}
 	if (!placed) {
-		matrix4_identity(&transform);
+		matrix4_identity(&where.transform);
 		return {CaptureOutcome::Drawn, FailureCause::Passes};
 	}
 	if (!snap.scene || (snap.in_group && !snap.group) || !obs_scene_from_source(snap.scene))
@@ -41,8 +53,10 @@ CaptureResult locate(BlurBoard *board, const DrawSnapshot &snap, const TargetVie
 	release_beneath_items(scan.items);
 	if (!scan.found)
 		return {CaptureOutcome::Failed, FailureCause::ItemNotFound};
-	transform = scan.board_transform;
-	crop = scan.board_crop;
+	where.transform = scan.board_transform;
+	where.crop = scan.board_crop;
+	where.canvas_width = obs_source_get_width(snap.scene);
+	where.canvas_height = obs_source_get_height(snap.scene);
 	return {CaptureOutcome::Drawn, FailureCause::Passes};
 }
 
@@ -56,33 +70,57 @@ bool finite(const vec4 &v)
 	return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z) && std::isfinite(v.w);
 }
 
+bool finite(const vec2 &v)
+{
+	return std::isfinite(v.x) && std::isfinite(v.y);
+}
+
+// The quad and the shape: the board's own, or for an inverted cover the
+// whole canvas, over which its image is then stretched.
+bool place_cover_shape(const CoverPlace &where, const BoardShape &shape, uint32_t bw, uint32_t bh,
+		       FinalPassParams &params)
+{
+	const matrix4 to_canvas = board_to_canvas(where.transform, where.crop);
+	if (shape.invert) {
+		place_inverted(to_canvas, where.canvas_width, where.canvas_height, where.replaces_world, where.crop, bw,
+			       bh, shape, params);
+		vec2_set(&params.cap_inv_size, 1.0f / std::max(1.0f, (float)where.canvas_width),
+			 1.0f / std::max(1.0f, (float)where.canvas_height));
+		return true;
+	}
+	place_board_quad(to_canvas, bw, bh, params);
+	place_shape(where.crop, bw, bh, shape, params);
+	return finite(params.shape_rect) && finite(params.local_du) && finite(params.local_dv);
+}
+
 } // namespace
 
 CaptureResult place_cover(BlurBoard *board, const DrawSnapshot &snap, const TargetView &view, bool placed,
 			  bool on_canvas, FinalPassParams &params)
 {
-	matrix4 transform;
-	obs_sceneitem_crop crop;
-	const CaptureResult where = locate(board, snap, view, placed, on_canvas, transform, crop);
-	if (where.outcome != CaptureOutcome::Drawn)
-		return where;
-	const uint32_t bw = board->width.load(), bh = board->height.load();
-	place_board_quad(board_to_canvas(transform, crop), bw, bh, params);
-	place_shape(crop, bw, bh, snap.is_ellipse, snap.feather, params);
-	if (!finite(params.shape_rect) || !std::isfinite(params.board_size.x) || !std::isfinite(params.board_size.y))
+	CoverPlace where;
+	const CaptureResult located = locate(board, snap, view, placed, on_canvas, where);
+	if (located.outcome != CaptureOutcome::Drawn)
+		return located;
+	if (!place_cover_shape(where, snap.shape, board->width.load(), board->height.load(), params))
 		return {CaptureOutcome::Failed, FailureCause::BadPosition};
 
+	set_cover_look(snap.cover_color, snap.cover_image.get(), snap.fade_level, params);
+	return {CaptureOutcome::Drawn, FailureCause::Passes};
+}
+
+void set_cover_look(uint32_t color, const CoverImage *image, float alpha, FinalPassParams &params)
+{
 	params.cover = true;
-	const uint32_t c = snap.cover_color; // 0xAABBGGRR
+	const uint32_t c = color; // 0xAABBGGRR
 	vec4_set(&params.cover_color, srgb_to_linear(c & 0xFF), srgb_to_linear((c >> 8) & 0xFF),
 		 srgb_to_linear((c >> 16) & 0xFF), 1.0f);
-	params.cover_alpha = snap.fade_level;
-	if (const CoverImage *image = snap.cover_image.get()) {
+	params.cover_alpha = alpha;
+	if (image) {
 		params.image = image->texture();
 		vec2_set(&params.uv_min, 0.5f / (float)image->width(), 0.5f / (float)image->height());
 		vec2_set(&params.uv_max, 1.0f - params.uv_min.x, 1.0f - params.uv_min.y);
 	}
-	return {CaptureOutcome::Drawn, FailureCause::Passes};
 }
 
 void draw_cover_composite(const FinalPassParams &params)
@@ -102,7 +140,8 @@ void draw_cover_composite(const FinalPassParams &params)
 		gs_effect_set_texture_srgb(fx.image, params.image);
 		gs_effect_set_vec2(fx.uv_min, &params.uv_min);
 		gs_effect_set_vec2(fx.uv_max, &params.uv_max);
-		technique = "FinalCoverImage";
+		gs_effect_set_vec2(fx.cap_inv_size, &params.cap_inv_size);
+		technique = params.invert ? "FinalCoverImageCanvas" : "FinalCoverImage";
 	}
 
 	// Premultiplied over what is beneath, in linear light.
@@ -111,8 +150,11 @@ void draw_cover_composite(const FinalPassParams &params)
 	gs_blend_function(GS_BLEND_ONE, GS_BLEND_INVSRCALPHA);
 	const bool previous_srgb = gs_framebuffer_srgb_enabled();
 	gs_enable_framebuffer_srgb(true);
+	const bool pushed = push_canvas_transform(params);
 	while (gs_effect_loop(fx.effect, technique))
 		gs_draw_quadf(nullptr, 0, params.quad_width, params.quad_height);
+	if (pushed)
+		gs_matrix_pop();
 	gs_enable_framebuffer_srgb(previous_srgb);
 	gs_blend_state_pop();
 }

@@ -3,6 +3,7 @@
 
 #include "render/capture.h"
 
+class CoverImage;
 struct BlurBoard;
 struct DrawSnapshot;
 struct FinalPassParams;
@@ -15,4 +16,7 @@ CaptureResult place_cover(BlurBoard *board, const DrawSnapshot &snapshot, const 
 			  bool on_canvas, FinalPassParams &params);
 
 // Blends the cover over the board's quad, in the shape, at the fade level.
+// The cover's colour (0xAABBGGRR, drawn opaque) or image, mixed in by alpha.
+void set_cover_look(uint32_t color, const CoverImage *image, float alpha, FinalPassParams &params);
+
 void draw_cover_composite(const FinalPassParams &params);

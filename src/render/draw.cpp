@@ -33,8 +33,7 @@ bool take_snapshot(BlurBoard *board, DrawSnapshot &snap)
 	if (snap.in_group)
 		snap.group = refs::weak_get_source(board->placement.group);
 	snap.force_redraw = board->force_redraw;
-	snap.is_ellipse = board->is_ellipse;
-	snap.feather = board->feather;
+	snap.shape = board->shape;
 	snap.is_cover = board->is_cover;
 	snap.cover_color = board->cover_color;
 	snap.cover_image = board->cover_image;
@@ -70,6 +69,14 @@ void read_call(BlurBoard *board, DrawCall &call)
 	in.cache_fresh = render.cache_valid && render.cached_frame_time == obs_get_video_frame_time();
 }
 
+// An inverted board and the emergency cover hide beyond the board's own
+// quad: where they cannot tell the canvas's place, their stripes cover the
+// whole target.
+bool over_target(const DrawCall &call)
+{
+	return call.in.hides && (call.snap.shape.invert || call.snap.emergency);
+}
+
 void draw_cached(BlurBoard *board)
 {
 	if (board->render->cached_ok)
@@ -86,6 +93,7 @@ void draw_first(BlurBoard *board, DrawCall &call, DrawAction action)
 	render.busy = true;
 	const bool placed = call.in.status == PlacementStatus::Placed;
 	FinalPassParams params;
+	params.fails_over_target = over_target(call);
 	const CaptureResult result = action == DrawAction::Cover
 					 ? place_cover(board, call.snap, call.view, placed, call.in.live, params)
 					 : capture_and_chain(board, call.snap, call.view, placed, call.in.live, params);
@@ -114,11 +122,17 @@ void board_draw(BlurBoard *board)
 	case DrawAction::Nothing:
 		return;
 	case DrawAction::Hatch:
-		draw_hatch(board);
+		if (over_target(call))
+			draw_hatch_target();
+		else
+			draw_hatch(board);
 		return;
-	case DrawAction::FailureCover:
-		draw_failure_cover(board, FailureCause::NoEffect, FinalPassParams{});
+	case DrawAction::FailureCover: {
+		FinalPassParams params;
+		params.fails_over_target = over_target(call);
+		draw_failure_cover(board, FailureCause::NoEffect, params);
 		return;
+	}
 	case DrawAction::Replay:
 		draw_cached(board);
 		return;

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "board/cover_image.h"
+#include "board/settings.h"
 #include "host/host_refs.h"
 
 struct BlurBoard;
@@ -25,8 +26,7 @@ struct DrawSnapshot {
 	SourceRef group;
 	bool in_group = false;
 	bool force_redraw = false;
-	bool is_ellipse = false;
-	float feather = 0.0f;
+	BoardShape shape;
 	bool is_cover = false;
 	uint32_t cover_color = 0;
 	std::shared_ptr<const CoverImage> cover_image; // kept alive for the draw

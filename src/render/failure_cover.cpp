@@ -9,9 +9,7 @@
 #include "render/final_pass.h"
 #include "render/hatch.h"
 
-namespace {
-
-const char *cause_text(FailureCause cause)
+const char *failure_cause_text(FailureCause cause)
 {
 	switch (cause) {
 	case FailureCause::NoEffect:
@@ -26,9 +24,13 @@ const char *cause_text(FailureCause cause)
 		return "the texture for the region beneath could not be made";
 	case FailureCause::Passes:
 		return "a blur or mosaic pass could not run";
+	case FailureCause::SourceSize:
+		return "its source's size is not known";
 	}
 	return "unknown";
 }
+
+namespace {
 
 void log_cause_once(BlurBoard *board, FailureCause cause)
 {
@@ -38,7 +40,7 @@ void log_cause_once(BlurBoard *board, FailureCause cause)
 	board->render->failure_logged |= bit;
 	const char *name = obs_source_get_name(board->source);
 	log_message(LOG_WARNING, "board '%s' cannot show its effect (%s); it covers its area instead", name ? name : "",
-		    cause_text(cause));
+		    failure_cause_text(cause));
 }
 
 } // namespace
@@ -47,7 +49,10 @@ void draw_failure_cover(BlurBoard *board, FailureCause cause, const FinalPassPar
 {
 	log_cause_once(board, cause);
 	if (!push_canvas_transform(params)) {
-		draw_hatch(board);
+		if (params.fails_over_target)
+			draw_hatch_target();
+		else
+			draw_hatch(board);
 		return;
 	}
 	draw_hatch_quad(params.quad_width, params.quad_height);

@@ -16,10 +16,16 @@ enum class FailureCause : uint32_t {
 	BadPosition = 1u << 3,
 	CaptureTexture = 1u << 4,
 	Passes = 1u << 5,
+	SourceSize = 1u << 6, // a filter's source has no known size
 };
+
+// The cause as the log says it.
+const char *failure_cause_text(FailureCause cause);
 
 // The failure cover, drawn by a board instead of its effect when it should
 // hide and cannot: hatching over the canvas where the failed draw was an
-// emergency cover whose placement is known (params.use_transform), else
-// over the board's own quad. Logs the cause once per board.
+// emergency cover or an inverted board whose canvas's place is known
+// (params.use_transform), else over the whole target for an inverted board
+// (params.fails_over_target), else over the board's own quad. Logs the
+// cause once per board.
 void draw_failure_cover(BlurBoard *board, FailureCause cause, const FinalPassParams &params);

@@ -22,10 +22,14 @@ void set_quad_and_shape(const FinalPassParams &params)
 	gs_effect_set_vec2(fx.pos_origin, &params.pos_origin);
 	gs_effect_set_vec2(fx.pos_du, &params.pos_du);
 	gs_effect_set_vec2(fx.pos_dv, &params.pos_dv);
-	gs_effect_set_vec2(fx.board_size, &params.board_size);
+	gs_effect_set_vec2(fx.local_origin, &params.local_origin);
+	gs_effect_set_vec2(fx.local_du, &params.local_du);
+	gs_effect_set_vec2(fx.local_dv, &params.local_dv);
 	gs_effect_set_vec4(fx.shape_rect, &params.shape_rect);
 	gs_effect_set_float(fx.shape_kind, params.shape_kind);
 	gs_effect_set_float(fx.feather, params.feather);
+	gs_effect_set_float(fx.corner_radius, params.corner_radius);
+	gs_effect_set_float(fx.invert, params.invert ? 1.0f : 0.0f);
 }
 
 void draw_final_composite(const FinalPassParams &params)
@@ -59,7 +63,8 @@ void draw_final_composite(const FinalPassParams &params)
 	// Blending off: the composite replaces what lies under the quad; the
 	// shaped techniques mix the untouched capture back in themselves.
 	gs_blend_state_push();
-	gs_enable_blending(false);
+	if (!params.blend_as_source)
+		gs_enable_blending(false);
 	const bool previous_srgb = gs_framebuffer_srgb_enabled();
 	gs_enable_framebuffer_srgb(true);
 	const bool pushed = push_canvas_transform(params);

@@ -25,10 +25,21 @@ struct FinalPassParams {
 	bool shaped = false;
 	gs_texture_t *orig = nullptr;
 	vec2 orig_uv_min{}, orig_uv_max{};
-	vec2 board_size{};
-	vec4 shape_rect{};
-	float shape_kind = 0.0f;
+	// The board's frame (canvas pixels) at the quad's uv: origin + du * u +
+	// dv * v. On the board's quad du and dv run along its sides; on the
+	// canvas quad (invert) they undo the board's place.
+	vec2 local_origin{}, local_du{}, local_dv{};
+	vec4 shape_rect{}; // in that frame
+	float shape_kind = 0.0f; // 0 rectangle, 1 ellipse, 2 rounded rectangle
 	float feather = 0.0f;
+	// Drawn for a source (a filter): blended as the host blends that
+	// source, so its transparent parts stay transparent.
+	bool blend_as_source = false;
+	float corner_radius = 0.0f; // rounded: at most half the shape's smaller side
+	bool invert = false; // hides all but the shape
+	// A failure that does not know the canvas's place hatches the whole
+	// target: an inverted board hides beyond its own quad.
+	bool fails_over_target = false;
 	// Cover mode: image is the cover image or null, no capture is read.
 	bool cover = false;
 	vec4 cover_color{}; // linear, opaque

@@ -56,6 +56,20 @@ void draw_hatch_quad(float w, float h)
 	gs_blend_state_pop();
 }
 
+void draw_hatch_target()
+{
+	gs_rect viewport;
+	gs_get_viewport(&viewport);
+	const float w = (float)viewport.cx, h = (float)viewport.cy;
+	gs_projection_push();
+	gs_ortho(0.0f, w, 0.0f, h, -100.0f, 100.0f);
+	gs_matrix_push();
+	gs_matrix_identity();
+	draw_hatch_quad(w, h);
+	gs_matrix_pop();
+	gs_projection_pop();
+}
+
 void draw_hatch(BlurBoard *board)
 {
 	draw_hatch_quad((float)board->width.load(), (float)board->height.load());

@@ -10,5 +10,9 @@ struct BlurBoard;
 // canvas, or a failure cover without a known placement.
 void draw_hatch(BlurBoard *board);
 
+// Over the whole viewport of the current target, whatever the matrices: an
+// inverted board that cannot tell where its canvas lies.
+void draw_hatch_target();
+
 // Over a w x h quad at the origin of the current matrix.
 void draw_hatch_quad(float w, float h);

@@ -35,6 +35,11 @@ CANVAS = (1280, 720)
 # that nothing covers then.
 KNOWN = {"x": 760, "y": 400, "w": 400, "h": 240}
 REFERENCE = (40, 40, 440, 280)
+# The "MistPane: Hide" filter on the picture: at the end it covers this part
+# of it (x, y, w, h, in the picture's pixels, which the canvas shows 1:1).
+FILTER = "mistpane_hide_filter"
+FILTER_REGION = (520, 60, 200, 160)
+FILTER_RGB = (0xFF, 0x00, 0x00)
 OBS_VERSION = (32 << 24) | (2 << 16) | 2
 # Bound to the panic hotkey in the profile, as OBS's settings store it.
 PANIC_KEY = "F10"
@@ -198,6 +203,7 @@ class Show:
         self.panic = False
         self.panic_wrong = []
         self.panic_events = []
+        self.filter_wrong = []
 
     async def on_vendor_event(self, data):
         if data.get("vendorName") == "mistpane" and data.get("eventType") == "PanicChanged":
@@ -242,6 +248,14 @@ class Show:
              "fade_seconds": r.choice([0, 0.2, 0.5])}
         return s
 
+    def filter_settings(self):
+        r = self.rng
+        return {"mode": r.choice(["blur", "mosaic", "cover"]), "shape": r.choice(["rect", "rounded", "ellipse"]),
+                "corner_radius": r.choice([0, 12, 80]), "invert": r.random() < 0.3,
+                "feather": r.choice([0, 0, 10]), "region_x": r.randint(0, 1000), "region_y": r.randint(0, 600),
+                "region_width": r.choice([0, 40, 300, 900]), "region_height": r.choice([0, 30, 200, 500]),
+                "fade_seconds": r.choice([0, 0.3])}
+
     async def add_board(self, scene, name, settings, x, y):
         data = await self.call("CreateInput", {"sceneName": scene, "inputName": name, "inputKind": self.kind,
                                                "inputSettings": settings, "sceneItemEnabled": True})
@@ -273,6 +287,8 @@ class Show:
         await self.call("CreateInput", {"sceneName": "Main", "inputName": "Picture", "inputKind": "image_source",
                                         "inputSettings": {"file": self.picture}, "sceneItemEnabled": True})
         await self.call("CreateSceneItem", {"sceneName": "Second", "sourceName": "Picture"})
+        await self.call("CreateSourceFilter", {"sourceName": "Picture", "filterName": "Hide", "filterKind": FILTER,
+                                               "filterSettings": self.filter_settings()})
         for scene in ("Main", "Second"):
             await self.call("CreateSceneItem", {"sceneName": scene, "sourceName": "Overlay"})
         await self.add_board("Main", "Known board", {"mode": "blur", "blur_radius": 24, "width": KNOWN["w"],
@@ -389,6 +405,14 @@ class Show:
             await self.expect_panic(self.panic, "after a refused SetPanic")
             await self.expect_style(style, "after a refused SetPanic")
             await self.set_panic(False, "SetPanic off")
+        elif name == "filter":
+            await self.call("SetSourceFilterSettings", {"sourceName": "Picture", "filterName": "Hide",
+                                                        "filterSettings": self.filter_settings()})
+        elif name == "filter-hotkey":
+            # Registered on the source the filter is on, under its own name.
+            if await self.call("TriggerHotkeyByName", {"hotkeyName": "MistPaneHide.Toggle.Hide",
+                                                       "contextName": "Picture"}) is None:
+                self.filter_wrong.append("the filter's hotkey was not found on its source")
         elif name == "switch":
             target = r.choice(["Main", "Second"])
             if self.studio:
@@ -431,7 +455,7 @@ class Show:
             weights = {"create-remove": 1}
         else:
             weights = {"create-remove": 3, "settings": 3, "transform": 3, "visibility": 2, "toggle": 1,
-                       "emergency": 1, "switch": 1, "second-scene": 1, "panic": 1}
+                       "emergency": 1, "switch": 1, "second-scene": 1, "panic": 1, "filter": 2, "filter-hotkey": 1}
         names, w = list(weights), list(weights.values())
         start = time.monotonic()
         while time.monotonic() - start < seconds:
@@ -449,6 +473,8 @@ class Show:
         texture, exactly what the stream and the recording get."""
         for name in list(self.boards):
             await self.call("SetInputSettings", {"inputName": name, "inputSettings": {"emergency": False}})
+        await self.call("SetSourceFilterEnabled", {"sourceName": "Picture", "filterName": "Hide",
+                                                   "filterEnabled": False})
         items = (await self.call("GetSceneItemList", {"sceneName": "Main"}))["sceneItems"]
         for it in items:
             keep = it["sourceName"] in ("Picture", "Known board")
@@ -473,6 +499,21 @@ class Show:
                       "known": await self.call("GetInputSettings", {"inputName": "Known board"}),
                       "main": await self.call("GetSceneItemList", {"sceneName": "Main"})}
         return await self.screenshot(shots)
+
+    async def filter_shot(self, shots):
+        """The program with the filter covering a known rounded part of the
+        picture; the filter is then removed while OBS draws it."""
+        x, y, w, h = FILTER_REGION
+        await self.call("SetSourceFilterSettings", {"sourceName": "Picture", "filterName": "Hide", "filterSettings": {
+            "mode": "cover", "cover_color": 0xFF0000FF, "shape": "rounded", "corner_radius": 20, "invert": False,
+            "feather": 0, "enabled": True, "fade_seconds": 0, "region_x": x, "region_y": y, "region_width": w,
+            "region_height": h}})
+        await self.call("SetSourceFilterEnabled", {"sourceName": "Picture", "filterName": "Hide",
+                                                   "filterEnabled": True})
+        await asyncio.sleep(1.0)
+        shot = await self.screenshot(shots)
+        await self.call("RemoveSourceFilter", {"sourceName": "Picture", "filterName": "Hide"})
+        return shot
 
     async def panic_shot(self, shots):
         """The program once more with the plain panic cover on; OBS then
@@ -502,6 +543,30 @@ class Show:
                         # PIL reports a half-written chunk as a SyntaxError.
                         await asyncio.sleep(0.1)
         return None
+
+
+def check_filter(show, shot, picture):
+    """The filter's region under its cover colour, the rest of the picture
+    as it is, and its hotkey found on its source every time."""
+    problems = list(show.filter_wrong)
+    if not shot:
+        return problems + ["no program screenshot with the filter was saved"]
+    got = np.asarray(Image.open(shot).convert("RGB")).astype(int)
+    pic = np.asarray(Image.open(picture).convert("RGB")).astype(int)
+    if got.shape != pic.shape:
+        return problems + ["the filter's screenshot is not the canvas's size"]
+    x, y, w, h = FILTER_REGION
+    inner = got[y + 8:y + h - 8, x + 8:x + w - 8]
+    off = int(np.abs(inner - np.array(FILTER_RGB)).max())
+    rest = REFERENCE
+    diff = float(np.abs(got[rest[1]:rest[3], rest[0]:rest[2]] - pic[rest[1]:rest[3], rest[0]:rest[2]]).mean())
+    print(f"  filter: {show.counts.get('filter', 0)} settings, {show.counts.get('filter-hotkey', 0)} hotkey presses;"
+          f" its region off its cover colour by at most {off}, the rest off the picture by {diff:.1f} on average")
+    if off > 2:
+        problems.append("the filter does not cover its region of the picture")
+    if diff > 8:
+        problems.append("the filter changes the picture outside its region")
+    return problems
 
 
 def check_panic(show, shot, picture, log_text):
@@ -581,10 +646,11 @@ async def drive(args, port, picture, shots, rng):
         await show.cover_settings_dialog()
     await show.run(args.seconds)
     shot = await show.program_shot(shots)
+    filter_shot = await show.filter_shot(shots) if args.actions == "all" else None
     panic_shot = await show.panic_shot(shots) if args.actions == "all" else None
     await asyncio.sleep(0.5)
     await ws.disconnect()
-    return show, shot, panic_shot
+    return show, shot, filter_shot, panic_shot
 
 
 def main():
@@ -620,10 +686,10 @@ def main():
                    "-ex", "thread apply all bt 20", "--args"] + command
     obs = subprocess.Popen(command, env=env, stdout=console, stderr=subprocess.STDOUT, cwd=home)
     problems = []
-    show = shot = panic_shot = None
+    show = shot = filter_shot = panic_shot = None
     started = time.monotonic()
     try:
-        show, shot, panic_shot = asyncio.run(drive(args, port, picture, shots, rng))
+        show, shot, filter_shot, panic_shot = asyncio.run(drive(args, port, picture, shots, rng))
     except Exception as e:  # a crash mid-run shows up here as a lost connection
         problems.append(f"driving OBS failed: {e!r}")
     driven = time.monotonic() - started
@@ -664,6 +730,8 @@ def main():
         f.write(text)
     if shot:
         shutil.copy(shot, kept[:-4] + "-program.png")
+    if filter_shot:
+        shutil.copy(filter_shot, kept[:-4] + "-filter.png")
     if panic_shot:
         shutil.copy(panic_shot, kept[:-4] + "-panic.png")
     if code != 0 or not exited_by_itself:
@@ -715,6 +783,7 @@ def main():
                 problems.append("the known board no longer hides the picture")
                 print("  state at the screenshot: " + json.dumps(show.state))
     if show is not None and args.actions == "all":
+        problems += check_filter(show, filter_shot, picture)
         problems += check_panic(show, panic_shot, picture, text)
     print(f"  OBS log kept in {kept}")
     for p in problems:

@@ -19,6 +19,7 @@ struct Case {
 	bool emergency;
 	CapturePlanStatus status;
 	CanvasBox box; // when captured
+	bool invert = false;
 };
 
 const Case kCases[] = {
@@ -26,6 +27,9 @@ const Case kCases[] = {
     {"cropped away", 100, 50, 1, {200, 0, 0, 0}, false, CapturePlanStatus::Nothing, {}},
     {"emergency ignores the crop", 100, 50, 1, {200, 0, 0, 0}, true, CapturePlanStatus::Capture, {0, 0, 640, 360}},
     {"off the canvas", 700, 50, 1, {}, false, CapturePlanStatus::Nothing, {}},
+    // Inverted, the board hides the canvas around it, wherever it is.
+    {"inverted", 100, 50, 1, {}, false, CapturePlanStatus::Capture, {0, 0, 640, 360}, true},
+    {"inverted, off the canvas", 700, 50, 1, {}, false, CapturePlanStatus::Capture, {0, 0, 640, 360}, true},
     // A place that is not a number hides nothing by itself: it is covered.
     {"not a number", NAN, 50, 1, {}, false, CapturePlanStatus::BadPosition, {}},
     {"infinite scale", 100, 50, INFINITY, {}, false, CapturePlanStatus::BadPosition, {}},
@@ -37,6 +41,7 @@ TEST(CapturePlan, EachPlaceIsCapturedLeftOrCovered)
 		SCOPED_TRACE(c.name);
 		DrawSnapshot snap;
 		snap.emergency = c.emergency;
+		snap.shape.invert = c.invert;
 		snap.fade_level = 1.0f;
 		snap.blur_radius = 20.0f;
 		BoardOnCanvas where;

@@ -468,7 +468,8 @@ TEST(Composite, EmergencyCoverUndoesTheBoardTransform)
 {
 	DrawSnapshot snap;
 	snap.emergency = true;
-	snap.is_ellipse = true; // never shaped
+	snap.shape.kind = ShapeKind::Ellipse; // never shaped
+	snap.shape.invert = true; // the emergency cover wins
 	const matrix4 m = rotated(45.0f, 0.3f, 900, 500);
 	FinalPassParams p;
 	ASSERT_TRUE(place_composite(input_for(snap, m, 100, 50), p));
@@ -504,7 +505,7 @@ TEST(Composite, EmergencyCoverUndoesTheBoardTransform)
 TEST(Composite, ShapeLivesInCanvasPixelsAlongTheBoardEdges)
 {
 	DrawSnapshot snap;
-	snap.feather = 10.0f;
+	snap.shape.feather = 10.0f;
 	matrix4 m = translation(50, 60);
 	m.x.x = 2.0f;
 	m.y.y = 2.0f;
@@ -513,13 +514,14 @@ TEST(Composite, ShapeLivesInCanvasPixelsAlongTheBoardEdges)
 	ASSERT_TRUE(place_composite(in, p));
 	EXPECT_TRUE(p.shaped);
 	EXPECT_FLOAT_EQ(p.shape_kind, 0.0f);
-	EXPECT_FLOAT_EQ(p.board_size.x, 600.0f);
-	EXPECT_FLOAT_EQ(p.board_size.y, 400.0f);
+	EXPECT_FLOAT_EQ(p.local_du.x, 600.0f);
+	EXPECT_FLOAT_EQ(p.local_dv.y, 400.0f);
+	EXPECT_FLOAT_EQ(p.local_du.y + p.local_dv.x + p.local_origin.x + p.local_origin.y, 0.0f);
 	EXPECT_FLOAT_EQ(p.feather, 10.0f); // stays in canvas pixels
 
 	// The crop's visible rectangle, and feather limited to half its
 	// smaller side: 15 visible pixels high allow 7.5.
-	snap.is_ellipse = true;
+	snap.shape.kind = ShapeKind::Ellipse;
 	in = input_for(snap, translation(0, 0), 300, 200);
 	in.crop = {10, 100, 20, 85};
 	ASSERT_TRUE(place_composite(in, p));
@@ -533,8 +535,70 @@ TEST(Composite, ShapeLivesInCanvasPixelsAlongTheBoardEdges)
 	// Rotation keeps lengths: a 45 degree board's frame is its own size.
 	in = input_for(snap, rotated(45.0f, 1.0f, 500, 100), 300, 200);
 	ASSERT_TRUE(place_composite(in, p));
-	EXPECT_NEAR(p.board_size.x, 300.0f, 1e-3f);
-	EXPECT_NEAR(p.board_size.y, 200.0f, 1e-3f);
+	EXPECT_NEAR(p.local_du.x, 300.0f, 1e-3f);
+	EXPECT_NEAR(p.local_dv.y, 200.0f, 1e-3f);
+}
+
+TEST(Composite, InvertedBoardSpansTheCanvasWithItsShapeInTheBoardsFrame)
+{
+	DrawSnapshot snap;
+	snap.shape.invert = true;
+	snap.shape.kind = ShapeKind::Rounded;
+	snap.shape.corner_radius = 500.0f;
+	matrix4 m = rotated(30.0f, 1.5f, 700, 200);
+	m.x.x *= 2.0f; // 3 canvas pixels per board pixel across, 1.5 down
+	m.x.y *= 2.0f;
+	ChainInput in = input_for(snap, m, 300, 200);
+	in.crop = {10, 20, 30, 40};
+	FinalPassParams p;
+	ASSERT_TRUE(place_composite(in, p));
+	EXPECT_TRUE(p.use_transform);
+	EXPECT_FALSE(p.reset_transform);
+	EXPECT_TRUE(p.shaped);
+	EXPECT_TRUE(p.invert);
+	EXPECT_FLOAT_EQ(p.quad_width, 1920.0f);
+	EXPECT_FLOAT_EQ(p.quad_height, 1080.0f);
+	EXPECT_FLOAT_EQ(p.shape_kind, 2.0f);
+	// Half the visible rectangle's smaller side: 140 rows of 1.5 pixels.
+	EXPECT_FLOAT_EQ(p.corner_radius, 105.0f);
+	// Each board pixel's canvas place, as the canvas quad's uv, gives its
+	// place in the board's frame.
+	const float points[][2] = {{0, 0}, {300, 0}, {0, 200}, {150, 77}, {-40, 260}};
+	for (const auto &b : points) {
+		const vec3 c = map_local_point(m, b[0], b[1]);
+		const float u = c.x / 1920.0f, v = c.y / 1080.0f;
+		EXPECT_NEAR(p.local_origin.x + p.local_du.x * u + p.local_dv.x * v, b[0] * 3.0f, 0.1f);
+		EXPECT_NEAR(p.local_origin.y + p.local_du.y * u + p.local_dv.y * v, b[1] * 1.5f, 0.1f);
+	}
+
+	// Scaled to nothing, the board has no shape: every pixel lies far
+	// outside a plain rectangle, so all of the canvas is hidden.
+	matrix4 flat = m;
+	vec4_zero(&flat.x);
+	ASSERT_TRUE(place_composite(input_for(snap, flat, 300, 200), p));
+	EXPECT_TRUE(p.use_transform);
+	EXPECT_FLOAT_EQ(p.shape_kind, 0.0f);
+	EXPECT_LT(p.local_origin.x, -1e5f);
+	EXPECT_FLOAT_EQ(p.local_du.x + p.local_du.y + p.local_dv.x + p.local_dv.y, 0.0f);
+	EXPECT_FLOAT_EQ(p.feather, 0.0f);
+}
+
+TEST(Composite, RoundedCornersStayWithinHalfTheSmallerSide)
+{
+	DrawSnapshot snap;
+	snap.shape.kind = ShapeKind::Rounded;
+	FinalPassParams p;
+	for (const auto &[radius, expected] : {std::pair{24.0f, 24.0f}, {0.0f, 0.0f}, {80.0f, 50.0f}}) {
+		snap.shape.corner_radius = radius;
+		ASSERT_TRUE(place_composite(input_for(snap, translation(0, 0), 300, 100), p));
+		EXPECT_TRUE(p.shaped) << radius;
+		EXPECT_FALSE(p.use_transform) << radius;
+		EXPECT_FLOAT_EQ(p.corner_radius, expected) << radius;
+	}
+	// Another shape has no corner radius.
+	snap.shape.kind = ShapeKind::Ellipse;
+	ASSERT_TRUE(place_composite(input_for(snap, translation(0, 0), 300, 100), p));
+	EXPECT_FLOAT_EQ(p.corner_radius, 0.0f);
 }
 
 TEST(BoardPlacement, CropAndTransformGiveTheVisibleBox)
