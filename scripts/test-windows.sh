@@ -53,9 +53,10 @@ cp "$libobs/bin/64bit/obs.dll" "$work/"
 ' >>"$work/build.log" 2>&1 || { tail -n 30 "$work/build.log"; exit 1; }
 linux_dir=$("$here/build.sh" release mistpane mistpane-host-check 2>>"$work/build.log") ||
   { tail -n 30 "$work/build.log"; exit 1; }
-stage=$(ls -d "$top"/build/*-windows-stage | head -n1)
-module=$stage/obs-plugins/64bit/mistpane.dll
-data=$stage/data/obs-plugins/mistpane
+# The layout the installer and the main archive ship.
+stage=$(ls -d "$top"/build/*-windows-stage | head -n1)/programdata/mistpane
+module=$stage/bin/64bit/mistpane.dll
+data=$stage/data
 
 results=$work/results.txt
 : >"$results"
