@@ -312,7 +312,11 @@ float4 PSFinalCoverImageCanvas(VertBoard v_in) : TARGET
 
 float4 PSHatch(VertData v_in) : TARGET
 {
-	float band = floor((v_in.uv.x + v_in.uv.y) / 24.0);
+	// A tenth of a pixel off the bands' edges: pixel centres of an item at
+	// scale 1 (or 2) land on them exactly, and which side they fell on was
+	// up to the last bit of the renderer's interpolation (Direct3D 11 and
+	// OpenGL differed).
+	float band = floor((v_in.uv.x + v_in.uv.y + 0.1) / 24.0);
 	float odd = band - 2.0 * floor(band * 0.5);
 	// Opaque dark grey between the bands: nothing beneath shows through.
 	return lerp(float4(0.12, 0.12, 0.12, 1.0), hatch_color, odd);
