@@ -30,6 +30,8 @@ bool start_video(bool hdr);
 // Renders the cases on the program output, checks that each hides, writes
 // each picture to out (when given) as NAME.ppm, and drops its callbacks.
 void render_cases(const std::string &out);
+// The pictures render_cases writes (without ".ppm"), the bare one first.
+std::vector<std::string> case_names();
 
 // RGB8 pictures, rows top to bottom.
 struct Picture {

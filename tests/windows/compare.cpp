@@ -96,11 +96,9 @@ bool same_module_log(const std::string &windows_dir, const std::string &linux_di
 
 int compare(const std::string &windows_dir, const std::string &linux_dir)
 {
-	const char *names[] = {"bare",      "blur-20", "mosaic-24",   "ellipse-feather", "cover-color",
-			       "emergency", "rotated", "cover-image", "shared",          "panic-cover"};
 	const std::string folder = std::filesystem::path(windows_dir).filename().string();
 	int beyond = 0;
-	for (const char *name : names) {
+	for (const std::string &name : case_names()) {
 		Picture a, b;
 		if (!read_ppm(windows_dir + "/" + name + ".ppm", a) || !read_ppm(linux_dir + "/" + name + ".ppm", b) ||
 		    a.width != b.width || a.height != b.height) {

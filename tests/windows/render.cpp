@@ -44,7 +44,9 @@ struct Box {
 
 // What a case adds beyond its board: the board's second item (shared), the
 // cover image's setting, the panic key.
-enum class Extra { none, second_item, cover_image, panic };
+// filter: the settings are a "MistPane: Hide" filter's on the picture, no
+// board is added.
+enum class Extra { none, second_item, cover_image, panic, filter };
 
 struct Case {
 	const char *name;
@@ -89,6 +91,24 @@ const Case kCases[] = {
      Extra::cover_image},
     {"shared", "{" BOARD ", \"blur_radius\": 20}", 60, 60, 0, {60, 60, 780, 460}, Extra::second_item},
     {"panic-cover", "{" BOARD ", \"blur_radius\": 20}", 360, 220, 0, kCanvas, Extra::panic},
+    // The filter keeps its region out of the picture's own draw with a
+    // stencil on the canvas texture: Direct3D 11's depth-stencil path.
+    {"filter-region",
+     "{\"fade_seconds\": 0, \"blur_radius\": 20, \"region_x\": 360, \"region_y\": 220, \"region_width\": 720, "
+     "\"region_height\": 400}",
+     0, 0, 0, kBoardBox, Extra::filter},
+    {"filter-rounded",
+     "{\"fade_seconds\": 0, \"mode\": \"mosaic\", \"shape\": \"rounded\", \"corner_radius\": 60, "
+     "\"region_x\": 360, \"region_y\": 220, \"region_width\": 720, \"region_height\": 400}",
+     0, 0, 0, kBoardBox, Extra::filter},
+    {"filter-invert",
+     "{\"fade_seconds\": 0, \"blur_radius\": 30, \"invert\": true, \"shape\": \"ellipse\", \"region_x\": 360, "
+     "\"region_y\": 220, \"region_width\": 720, \"region_height\": 400}",
+     0,
+     0,
+     0,
+     {0, 0, kWidth, 200},
+     Extra::filter},
 };
 #undef BOARD
 
@@ -280,13 +300,16 @@ obs_source_t *make_case_board(const Case &c, std::string &image)
 		// Set as a string, not in the JSON: a Windows path holds backslashes.
 		obs_data_set_string(settings, "cover_image", image.c_str());
 	}
-	obs_source_t *board = obs_source_create(kBoardId, c.name, settings, nullptr);
+	obs_source_t *board =
+	    obs_source_create(c.extra == Extra::filter ? "mistpane_hide_filter" : kBoardId, c.name, settings, nullptr);
 	obs_data_release(settings);
 	return board;
 }
 
 void add_items(const Case &c, obs_scene_t *scene, obs_source_t *board)
 {
+	if (c.extra == Extra::filter)
+		return;
 	obs_sceneitem_t *item = obs_scene_add(scene, board);
 	vec2 pos;
 	vec2_set(&pos, c.x, c.y);
@@ -311,6 +334,8 @@ Picture case_frame(const Case &c, obs_source_t *picture)
 	std::string image;
 	obs_source_t *board = make_case_board(c, image);
 	add_items(c, scene, board);
+	if (c.extra == Extra::filter)
+		obs_source_filter_add(picture, board);
 	obs_set_output_source(0, obs_scene_get_source(scene));
 	if (c.extra == Extra::panic)
 		press_panic_key();
@@ -320,7 +345,10 @@ Picture case_frame(const Case &c, obs_source_t *picture)
 		settled_frame();
 	}
 	obs_set_output_source(0, nullptr);
-	obs_source_remove(board);
+	if (c.extra == Extra::filter)
+		obs_source_filter_remove(picture, board);
+	else
+		obs_source_remove(board);
 	obs_source_release(board);
 	// A public scene that is only released leaks the canvas's record of it.
 	obs_source_remove(obs_scene_get_source(scene));
@@ -432,6 +460,14 @@ void check_module_log(size_t from, const std::string &out)
 			warnings += "\n  " + text;
 	}
 	report(warnings.empty(), "module warns of nothing while rendering", "it logged:" + warnings);
+}
+
+std::vector<std::string> case_names()
+{
+	std::vector<std::string> names = {"bare"};
+	for (const Case &c : kCases)
+		names.push_back(c.name);
+	return names;
 }
 
 void render_cases(const std::string &out)
