@@ -11,6 +11,7 @@
 
 #include "board/capture_method.h"
 #include "board/cover_image.h"
+#include "board/hiding.h"
 #include "board/placement.h"
 #include "board/settings.h"
 
@@ -29,8 +30,7 @@ struct BlurBoard {
 	// Cover mode: a colour or an image, nothing of the picture read.
 	bool is_cover = false;
 	uint32_t cover_color = 0xFF303030; // 0xAABBGGRR, drawn opaque
-	std::string cover_image_path;
-	std::shared_ptr<const CoverImage> cover_image; // null: the colour alone
+	CoverImageSlot cover;
 	float blur_radius = 20.0f;
 	float mosaic_size = 24.0f;
 	float strength = 1.0f;

@@ -38,15 +38,16 @@ FilterSnapshot take_snapshot(HideFilter *filter)
 {
 	FilterSnapshot snap;
 	std::lock_guard<std::mutex> lock(filter->mutex);
-	snap.is_mosaic = filter->is_mosaic;
-	snap.is_cover = filter->is_cover;
-	snap.blur_radius = filter->blur_radius;
-	snap.mosaic_size = filter->mosaic_size;
-	snap.shape = filter->shape;
+	const Hiding &h = filter->hiding;
+	snap.is_mosaic = h.is_mosaic;
+	snap.is_cover = h.is_cover;
+	snap.blur_radius = h.blur_radius;
+	snap.mosaic_size = h.mosaic_size;
+	snap.shape = h.shape;
 	snap.fade_level = filter->fade_level;
 	snap.region = filter->region;
-	snap.cover_color = filter->cover_color;
-	snap.cover_image = filter->cover_image;
+	snap.cover_color = h.cover_color;
+	snap.cover_image = filter->cover.image;
 	return snap;
 }
 

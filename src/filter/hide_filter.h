@@ -9,8 +9,7 @@
 #include <mutex>
 #include <string>
 
-#include "board/cover_image.h"
-#include "board/settings.h"
+#include "board/hiding.h"
 
 inline constexpr const char *kHideFilterTypeId = "mistpane_hide_filter";
 
@@ -35,16 +34,8 @@ struct FilterRender; // the draw's state (filter/filter_draw.h)
 struct HideFilter {
 	obs_source_t *source = nullptr;
 	std::mutex mutex;
-	bool is_mosaic = false;
-	bool is_cover = false;
-	uint32_t cover_color = 0xFF303030;
-	std::string cover_image_path;
-	std::shared_ptr<const CoverImage> cover_image;
-	float blur_radius = 20.0f;
-	float mosaic_size = 24.0f;
-	float strength = 1.0f;
-	float fade_seconds = 0.5f;
-	BoardShape shape;
+	Hiding hiding;
+	CoverImageSlot cover;
 	SourceRegion region;
 	float fade_level = 0.0f;
 	bool first_update = true;

@@ -36,7 +36,7 @@ bool take_snapshot(BlurBoard *board, DrawSnapshot &snap)
 	snap.shape = board->shape;
 	snap.is_cover = board->is_cover;
 	snap.cover_color = board->cover_color;
-	snap.cover_image = board->cover_image;
+	snap.cover_image = board->cover.image;
 	return true;
 }
 
