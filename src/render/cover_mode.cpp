@@ -148,13 +148,6 @@ void draw_cover_composite(const FinalPassParams &params)
 	gs_blend_state_push();
 	gs_enable_blending(true);
 	gs_blend_function(GS_BLEND_ONE, GS_BLEND_INVSRCALPHA);
-	const bool previous_srgb = gs_framebuffer_srgb_enabled();
-	gs_enable_framebuffer_srgb(true);
-	const bool pushed = push_canvas_transform(params);
-	while (gs_effect_loop(fx.effect, technique))
-		gs_draw_quadf(nullptr, 0, params.quad_width, params.quad_height);
-	if (pushed)
-		gs_matrix_pop();
-	gs_enable_framebuffer_srgb(previous_srgb);
+	draw_composite_quad(params, technique);
 	gs_blend_state_pop();
 }

@@ -32,6 +32,18 @@ void set_quad_and_shape(const FinalPassParams &params)
 	gs_effect_set_float(fx.invert, params.invert ? 1.0f : 0.0f);
 }
 
+void draw_composite_quad(const FinalPassParams &params, const char *technique)
+{
+	const bool previous_srgb = gs_framebuffer_srgb_enabled();
+	gs_enable_framebuffer_srgb(true);
+	const bool pushed = push_canvas_transform(params);
+	while (gs_effect_loop(board_effect.effect, technique))
+		gs_draw_quadf(nullptr, 0, params.quad_width, params.quad_height);
+	if (pushed)
+		gs_matrix_pop();
+	gs_enable_framebuffer_srgb(previous_srgb);
+}
+
 void draw_final_composite(const FinalPassParams &params)
 {
 	if (params.cover) {
@@ -65,13 +77,6 @@ void draw_final_composite(const FinalPassParams &params)
 	gs_blend_state_push();
 	if (!params.blend_as_source)
 		gs_enable_blending(false);
-	const bool previous_srgb = gs_framebuffer_srgb_enabled();
-	gs_enable_framebuffer_srgb(true);
-	const bool pushed = push_canvas_transform(params);
-	while (gs_effect_loop(fx.effect, technique))
-		gs_draw_quadf(nullptr, 0, params.quad_width, params.quad_height);
-	if (pushed)
-		gs_matrix_pop();
-	gs_enable_framebuffer_srgb(previous_srgb);
+	draw_composite_quad(params, technique);
 	gs_blend_state_pop();
 }

@@ -53,5 +53,9 @@ bool push_canvas_transform(const FinalPassParams &params);
 // Sets the board quad's place and its shape on the board effect.
 void set_quad_and_shape(const FinalPassParams &params);
 
+// The quad with the board effect's technique, in linear light, placed by
+// the params' transform; the caller sets the blending.
+void draw_composite_quad(const FinalPassParams &params, const char *technique);
+
 // Draws the composite over the board's quad (or the whole canvas).
 void draw_final_composite(const FinalPassParams &params);
