@@ -205,22 +205,13 @@ void work_out_frame(HideFilter *filter, obs_source_t *target, FilterFrame &frame
 	const uint32_t cx = obs_source_get_base_width(target), cy = obs_source_get_base_height(target);
 	frame = {};
 	frame.plan = plan_filter(snap, cx, cy, board_effect.effect != nullptr);
-	if (frame.plan.action == FilterAction::Fail)
-		frame.cause = FailureCause::NoEffect;
-	if (frame.plan.action == FilterAction::Plain && (cx == 0 || cy == 0) && snap.fade_level > 0.0f &&
-	    snap.region.width && snap.region.height) {
-		// No size to place the hiding in: the region as given, covered.
-		frame.plan = {FilterAction::Fail, snap.region.x, snap.region.y, snap.region.width, snap.region.height};
-		frame.cause = FailureCause::SourceSize;
-	}
+	frame.cause = frame.plan.cause;
 	if (frame.plan.action == FilterAction::Cover)
 		cover_region(snap, cx, cy, frame);
 	if (frame.plan.action == FilterAction::Hide) {
-		frame.composite = hide_region(filter, snap, cx, cy, frame);
-		if (!frame.composite)
+		if (!hide_region(filter, snap, cx, cy, frame))
 			frame.plan.action = FilterAction::Fail;
 	}
-	frame.composite = frame.composite || frame.plan.action == FilterAction::Cover;
 }
 
 // Over what should be hidden: the region, or with invert all of the source.

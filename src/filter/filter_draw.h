@@ -15,7 +15,6 @@
 // wherever it is drawn, in its own pixels.
 struct FilterFrame {
 	FilterPlan plan;
-	bool composite = false; // params hold a blur, mosaic or cover
 	FailureCause cause = FailureCause::Passes;
 	FinalPassParams params;
 	std::shared_ptr<const CoverImage> cover_image; // kept alive for the frame

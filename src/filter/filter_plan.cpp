@@ -24,7 +24,14 @@ bool clamp_region(const SourceRegion &region, uint32_t cx, uint32_t cy, uint32_t
 FilterPlan plan_filter(const FilterSnapshot &snap, uint32_t cx, uint32_t cy, bool has_effect)
 {
 	FilterPlan plan;
-	if (!(snap.fade_level > 0.0f) || !clamp_region(snap.region, cx, cy, plan.x, plan.y, plan.width, plan.height))
+	if (!(snap.fade_level > 0.0f))
+		return plan;
+	if ((cx == 0 || cy == 0) && snap.region.width && snap.region.height) {
+		const SourceRegion &r = snap.region;
+		plan = {FilterAction::Fail, FailureCause::SourceSize, r.x, r.y, r.width, r.height};
+		return plan;
+	}
+	if (!clamp_region(snap.region, cx, cy, plan.x, plan.y, plan.width, plan.height))
 		return plan;
 	plan.invert = snap.shape.invert;
 	plan.source_width = cx;
@@ -36,6 +43,7 @@ FilterPlan plan_filter(const FilterSnapshot &snap, uint32_t cx, uint32_t cy, boo
 	}
 	if (!has_effect) {
 		plan.action = FilterAction::Fail;
+		plan.cause = FailureCause::NoEffect;
 		return plan;
 	}
 	plan.bx0 = plan.invert ? 0.0f : (float)plan.x;

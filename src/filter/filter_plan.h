@@ -8,6 +8,7 @@
 #include "filter/hide_filter.h"
 #include "render/capture_plan.h"
 #include "render/capture_region.h"
+#include "render/failure_cover.h"
 
 // The settings a frame's draw works with, copied under the filter's lock.
 struct FilterSnapshot {
@@ -31,6 +32,7 @@ enum class FilterAction {
 
 struct FilterPlan {
 	FilterAction action = FilterAction::Plain;
+	FailureCause cause = FailureCause::Passes; // why, for Fail
 	// The hidden part, whole pixels of the source.
 	uint32_t x = 0, y = 0, width = 0, height = 0;
 	// The composite spans the whole source and replaces its own draw: the
@@ -52,5 +54,6 @@ bool clamp_region(const SourceRegion &region, uint32_t cx, uint32_t cy, uint32_t
 		  uint32_t &height);
 
 // has_effect: the module's effect compiled. A source of no size has
-// nothing to show; a region the source does not reach hides nothing.
+// nothing to show, unless a region is set: that is covered as given. A
+// region the source does not reach hides nothing.
 FilterPlan plan_filter(const FilterSnapshot &snap, uint32_t cx, uint32_t cy, bool has_effect);

@@ -41,6 +41,8 @@ TEST(FilterPlan, EachCaseHidesWhatItShould)
 	    {"cover mode", snap({10, 10, 50, 50}, 1.0f, true), 640, 360, false, A::Cover, 10, 10, 50, 50, false},
 	    {"no effect", snap({}), 640, 360, false, A::Fail, 0, 0, 640, 360, true},
 	    {"no size", snap({}), 0, 0, true, A::Plain, 0, 0, 0, 0, false},
+	    {"no size, a region set: covered as given", snap({10, 20, 30, 40}), 0, 0, true, A::Fail, 10, 20, 30, 40,
+	     false},
 	};
 	for (const Case &c : cases) {
 		const FilterPlan plan = plan_filter(c.snap, c.cx, c.cy, c.has_effect);
