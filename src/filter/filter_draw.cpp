@@ -38,15 +38,9 @@ FilterSnapshot take_snapshot(HideFilter *filter)
 {
 	FilterSnapshot snap;
 	std::lock_guard<std::mutex> lock(filter->mutex);
-	const Hiding &h = filter->hiding;
-	snap.is_mosaic = h.is_mosaic;
-	snap.is_cover = h.is_cover;
-	snap.blur_radius = h.blur_radius;
-	snap.mosaic_size = h.mosaic_size;
-	snap.shape = h.shape;
+	snap.hiding = filter->hiding;
 	snap.fade_level = filter->fade_level;
 	snap.region = filter->region;
-	snap.cover_color = h.cover_color;
 	snap.cover_image = filter->cover.image;
 	return snap;
 }
@@ -166,11 +160,11 @@ bool hide_region(HideFilter *filter, const FilterSnapshot &snap, uint32_t cx, ui
 		return false;
 	}
 	DrawSnapshot draw_snap;
-	draw_snap.is_mosaic = snap.is_mosaic;
-	draw_snap.blur_radius = snap.blur_radius;
-	draw_snap.mosaic_size = snap.mosaic_size;
+	draw_snap.is_mosaic = snap.hiding.is_mosaic;
+	draw_snap.blur_radius = snap.hiding.blur_radius;
+	draw_snap.mosaic_size = snap.hiding.mosaic_size;
 	draw_snap.fade_level = snap.fade_level;
-	draw_snap.shape = snap.shape;
+	draw_snap.shape = snap.hiding.shape;
 	if (!run_chain(chain_input(filter, frame.plan, draw_snap, cx, cy, format, space), frame.params)) {
 		frame.cause = FailureCause::Passes;
 		return false;
@@ -186,15 +180,15 @@ void cover_region(const FilterSnapshot &snap, uint32_t cx, uint32_t cy, FilterFr
 {
 	const FilterPlan &plan = frame.plan;
 	if (plan.invert) {
-		place_inverted(region_to_source(plan), cx, cy, false, {}, plan.width, plan.height, snap.shape,
+		place_inverted(region_to_source(plan), cx, cy, false, {}, plan.width, plan.height, snap.hiding.shape,
 			       frame.params);
 		drawn_at_source_origin(frame.params);
 		vec2_set(&frame.params.cap_inv_size, 1.0f / (float)cx, 1.0f / (float)cy);
 	} else {
 		place_region(plan, frame.params);
-		place_shape({}, plan.width, plan.height, snap.shape, frame.params);
+		place_shape({}, plan.width, plan.height, snap.hiding.shape, frame.params);
 	}
-	set_cover_look(snap.cover_color, snap.cover_image.get(), snap.fade_level, frame.params);
+	set_cover_look(snap.hiding.cover_color, snap.cover_image.get(), snap.fade_level, frame.params);
 	frame.cover_image = snap.cover_image;
 }
 

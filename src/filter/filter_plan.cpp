@@ -33,11 +33,11 @@ FilterPlan plan_filter(const FilterSnapshot &snap, uint32_t cx, uint32_t cy, boo
 	}
 	if (!clamp_region(snap.region, cx, cy, plan.x, plan.y, plan.width, plan.height))
 		return plan;
-	plan.invert = snap.shape.invert;
+	plan.invert = snap.hiding.shape.invert;
 	plan.source_width = cx;
 	plan.source_height = cy;
 	plan.whole = plan.invert || (plan.width == cx && plan.height == cy);
-	if (snap.is_cover) {
+	if (snap.hiding.is_cover) {
 		plan.action = FilterAction::Cover;
 		return plan;
 	}
@@ -51,9 +51,10 @@ FilterPlan plan_filter(const FilterSnapshot &snap, uint32_t cx, uint32_t cy, boo
 	plan.bx1 = plan.invert ? (float)cx : (float)(plan.x + plan.width);
 	plan.by1 = plan.invert ? (float)cy : (float)(plan.y + plan.height);
 	const float x0 = plan.bx0, y0 = plan.by0, x1 = plan.bx1, y1 = plan.by1;
-	plan.mosaic = snap.is_mosaic;
-	plan.reach = plan.mosaic ? mosaic_reach(x0, y0, x1, y1, false, snap.mosaic_size, 0.0f, snap.fade_level, cx, cy)
-				 : blur_reach(x0, y0, x1, y1, snap.blur_radius, snap.fade_level);
+	plan.mosaic = snap.hiding.is_mosaic;
+	plan.reach = plan.mosaic
+			 ? mosaic_reach(x0, y0, x1, y1, false, snap.hiding.mosaic_size, 0.0f, snap.fade_level, cx, cy)
+			 : blur_reach(x0, y0, x1, y1, snap.hiding.blur_radius, snap.fade_level);
 	// Too weak to change a pixel: the source as it is.
 	if (!snap_capture_region(plan.reach, x0, y0, x1, y1, cx, cy, plan.capture))
 		return plan;

@@ -12,14 +12,9 @@
 
 // The settings a frame's draw works with, copied under the filter's lock.
 struct FilterSnapshot {
-	bool is_mosaic = false;
-	bool is_cover = false;
-	float blur_radius = 20.0f;
-	float mosaic_size = 24.0f;
-	BoardShape shape;
+	Hiding hiding;
 	float fade_level = 0.0f;
 	SourceRegion region;
-	uint32_t cover_color = 0;
 	std::shared_ptr<const CoverImage> cover_image;
 };
 

@@ -14,7 +14,7 @@ FilterSnapshot snap(SourceRegion region, float level = 1.0f, bool cover = false)
 	FilterSnapshot s;
 	s.region = region;
 	s.fade_level = level;
-	s.is_cover = cover;
+	s.hiding.is_cover = cover;
 	return s;
 }
 
